@@ -1,0 +1,3 @@
+#include "delivery/configure_flow.h"
+
+void ConfigureFlow(ToolState& state) { state.poll.changeFlags = 0; }

@@ -1,0 +1,3 @@
+#include "delivery/transfer.h"
+
+void ConfigurationTransfer(ToolState&) {}

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// The logger keeps its texts in the 8-bit code page GBK (CP936); the core
+// works in UTF-8. A character that GBK cannot hold becomes '?', both ways.
+
+std::string ToCodePage(std::string_view utf8);
+std::string FromCodePage(const uint8_t* bytes, std::size_t count);
+inline std::string FromCodePage(std::string_view bytes) {
+  return FromCodePage(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+}
+
+// Number of characters in a UTF-8 text (code points; invalid bytes count one each).
+std::size_t Utf8Length(std::string_view utf8);
+// The first `count` characters of a UTF-8 text.
+std::string Utf8Prefix(std::string_view utf8, std::size_t count);

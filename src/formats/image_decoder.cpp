@@ -1,0 +1,4 @@
+#include "formats/image_decoder.h"
+
+bool DecodeDriveImage(ToolState&, bool) { return true; }
+bool DecodeHidImage(ToolState&, bool) { return true; }

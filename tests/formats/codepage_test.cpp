@@ -1,0 +1,35 @@
+#include "formats/codepage.h"
+
+#include <gtest/gtest.h>
+
+TEST(CodePage, ConvertsBothWaysThroughGbk) {
+  EXPECT_EQ(ToCodePage("KELM"), "KELM");
+  EXPECT_EQ(ToCodePage("中文"), "\xD6\xD0\xCE\xC4");
+  EXPECT_EQ(ToCodePage("℃"), "\xA1\xE6");
+  EXPECT_EQ(FromCodePage(std::string_view("\xD6\xD0\xCE\xC4")), "中文");
+  EXPECT_EQ(FromCodePage(ToCodePage("温湿度记录仪 V2")), "温湿度记录仪 V2");
+}
+
+TEST(CodePage, WhatGbkCannotHoldBecomesQuestionMark) {
+  EXPECT_EQ(ToCodePage("a😀b"), "a?b");
+  EXPECT_EQ(ToCodePage("x\xFFy"), "x?y");        // invalid UTF-8
+  EXPECT_EQ(ToCodePage("ab\xE4\xB8"), "ab?");    // cut in the middle of a character
+  EXPECT_EQ(FromCodePage(std::string_view("a\xFFz")), "a?z");
+  EXPECT_EQ(FromCodePage(std::string_view("ab\xD6")), "ab?");  // lead byte at the end
+}
+
+TEST(CodePage, LongTextsCrossTheConversionBuffer) {
+  std::string text;
+  for (int i = 0; i < 400; ++i) text += "温";
+  std::string gbk = ToCodePage(text);
+  EXPECT_EQ(gbk.size(), 800u);
+  EXPECT_EQ(FromCodePage(gbk), text);
+}
+
+TEST(CodePage, CountsAndCutsUtf8ByCharacter) {
+  EXPECT_EQ(Utf8Length("abc"), 3u);
+  EXPECT_EQ(Utf8Length("温度℃"), 3u);
+  EXPECT_EQ(Utf8Prefix("温度℃x", 2), "温度");
+  EXPECT_EQ(Utf8Prefix("ab", 5), "ab");
+  EXPECT_EQ(Utf8Prefix("a\xE4", 2), "a\xE4");  // a truncated sequence is kept, not overrun
+}

@@ -13,4 +13,8 @@ inline constexpr int kTimeZoneEntries = 49;
 // outside 0..48, where no entry is selected.
 int32_t InitialTimeZoneIndex(int32_t biasMinutes);
 
+// Selects the time-zone entry for a UTC offset in minutes (east positive),
+// "UTC+00:00" when no entry matches.
+void SelectTimeZone(ToolState& state, int16_t offsetMinutes);
+
 void RefreshClock(ToolState& state);

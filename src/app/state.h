@@ -55,6 +55,7 @@ struct PollState {
   std::string currentDriveRoot;   // mount point of its volume; empty when none
   uint32_t changeFlags = 0;
   uint8_t transferState = TransferIdle;
+  uint8_t transferAttempts = 0;  // write/read-back rounds of the current block
 };
 
 // ---- Logger data ------------------------------------------------------------

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+// File access on a logger's volume. What is written must really reach the
+// logger before the next step, and what is read back must come from the
+// device, not from the page cache, or a failed write would look verified.
+
+// Creates or replaces the file and writes the bytes, then flushes file and
+// directory to the device. False only when the file cannot be created; a
+// short write is left for the read-back to find.
+bool WriteVolumeFile(const std::string& path, const uint8_t* data, std::size_t size);
+
+// Reads at most `capacity` bytes from the device. nullopt when the file
+// cannot be opened.
+std::optional<std::size_t> ReadVolumeFile(const std::string& path, uint8_t* buffer,
+                                          std::size_t capacity);

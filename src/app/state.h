@@ -152,6 +152,7 @@ struct ClockDisplayMemo {
   uint8_t shownSecond = 0xFF;
   int32_t shownFormat = 0xFF;
   bool zoneErrorReported = false;  // a zone text that never parses is reported once
+  int32_t reportedZoneSelection = 0xFF;  // time-zone selection that zoneErrorReported is about
 };
 
 struct AlarmEditState {

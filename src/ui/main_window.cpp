@@ -1,0 +1,395 @@
+#include "ui/main_window.h"
+
+#include <QAbstractButton>
+#include <QCalendarWidget>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QDateTimeEdit>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QScreen>
+#include <QThread>
+#include <utility>
+
+#include "app/control_ids.h"
+#include "app/form_events.h"
+#include "app/poll_pass.h"
+#include "settings/clock.h"
+#include "ui/about_dialog.h"
+#include "ui/dialog_units.h"
+#include "ui/form_template.h"
+#include "ui/window_icon.h"
+
+namespace {
+
+constexpr const char* kTitle = " Temperature & Humidity Datalogger Configuration Tool V3.35";
+constexpr const char* kAboutItem = "关于 FW(&A)...";
+
+// A task-bar window with a title, system menu, minimise and close buttons,
+// and no maximise button (its size is fixed anyway).
+constexpr Qt::WindowFlags kWindowFlags = Qt::Window | Qt::CustomizeWindowHint |
+                                         Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                                         Qt::WindowMinimizeButtonHint |
+                                         Qt::WindowCloseButtonHint;
+
+// Labels, check boxes and disabled edits let the background show through;
+// the entry controls are red on white. The rules name the window's own
+// controls only (">"), so that boxes opened over the window keep the
+// desktop's look.
+constexpr const char* kLook = R"(
+#CUSBDlg { background-color: rgb(114, 152, 210); }
+#CUSBDlg > QLabel { background: transparent; }
+#CUSBDlg > QLineEdit { color: rgb(255, 0, 0); background: white; border: 1px solid rgb(122, 122, 122); padding: 0px; }
+#CUSBDlg > QLineEdit:disabled { color: rgb(109, 109, 109); background: transparent; }
+#CUSBDlg > QComboBox, #CUSBDlg > QComboBox QAbstractItemView { color: rgb(255, 0, 0); background: white; }
+#CUSBDlg > QComboBox { padding: 0px 0px 0px 2px; }
+#CUSBDlg > QComboBox::drop-down { width: 12px; }
+#CUSBDlg > QPushButton { color: rgb(255, 0, 0); background: white; border: 1px solid rgb(122, 122, 122); }
+#CUSBDlg > QPushButton:disabled { color: rgb(160, 160, 160); }
+)";
+
+// The form's font: a CJK face named explicitly so that the Chinese entries
+// render, at a size that keeps the whole form on a laptop screen.
+QFont FormFont() {
+  QFont font(QStringLiteral("WenQuanYi Zen Hei"));
+  font.setPixelSize(12);
+  return font;
+}
+
+// A check box whose whole rectangle takes clicks, so that a click on its
+// separate label (labels let clicks through) toggles it too.
+class TemplateCheckBox : public QCheckBox {
+ public:
+  using QCheckBox::QCheckBox;
+
+ protected:
+  bool hitButton(const QPoint& pos) const override { return rect().contains(pos); }
+};
+
+QString ObjectName(const ControlTemplate& t) {
+  return t.id != 0 ? QStringLiteral("c%1").arg(t.id) : QStringLiteral("r%1").arg(t.row);
+}
+
+// The template's narrow texts ("Sec.", "%RH") were measured for a font with
+// narrower Latin letters; a text grows to the right rather than being cut.
+void FitText(QLabel* label) {
+  const int needed = label->sizeHint().width();
+  if (needed > label->width()) label->resize(needed, label->height());
+}
+
+QString FromUtf8(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+}  // namespace
+
+template <class Apply>
+void CUSBDlg::onGuiThread(Apply&& apply) {
+  if (QThread::currentThread() == thread())
+    apply();
+  else
+    QMetaObject::invokeMethod(this, std::forward<Apply>(apply), Qt::QueuedConnection);
+}
+
+CUSBDlg::CUSBDlg(ToolState& state, QWidget* parent)
+    : QDialog(parent, kWindowFlags), state_(state), pollTimer_(this) {
+  state_.ports.form = this;
+  setObjectName(QStringLiteral("CUSBDlg"));
+  setWindowTitle(QString::fromUtf8(kTitle));
+  setWindowIcon(ToolIcon());
+  setFont(FormFont());
+  buildControls();
+  applyLook();
+  alignCalendarPopup();
+
+  pollTimer_.setObjectName(QStringLiteral("pollTimer"));
+  pollTimer_.setSingleShot(true);
+  connect(&pollTimer_, &QTimer::timeout, this, &CUSBDlg::pollTimerExpired);
+  InitialiseForm(state_);
+  pollTimer_.start(kPollPeriodMs);
+}
+
+CUSBDlg::~CUSBDlg() {
+  pollTimer_.stop();
+  if (state_.ports.form == this) state_.ports.form = nullptr;
+}
+
+// ---- Building ---------------------------------------------------------------
+
+void CUSBDlg::buildControls() {
+  DialogUnits units(font());
+  setFixedSize(units.size(kFormWidthDu, kFormHeightDu));
+  for (const ControlTemplate& t : MainFormTemplate()) {
+    QWidget* widget = createControl(t, units);
+    if (t.id != 0) {
+      controls_[t.id] = widget;
+      forwardEvents(t.id, widget);
+    }
+  }
+}
+
+QWidget* CUSBDlg::createControl(const ControlTemplate& t, const DialogUnits& units) {
+  const QString text = QString::fromUtf8(t.text);
+  QWidget* widget = nullptr;
+  switch (t.kind) {
+    case ControlKind::Text: {
+      auto* label = new QLabel(text, this);
+      label->setTextFormat(Qt::PlainText);
+      label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+      // Like plain static texts, labels take no clicks: they fall through to
+      // the check box lying under a caption.
+      label->setAttribute(Qt::WA_TransparentForMouseEvents);
+      widget = label;
+      break;
+    }
+    case ControlKind::Button: {
+      auto* button = new QPushButton(text, this);
+      // Enter belongs to the dialog (it closes it), not to this button.
+      button->setAutoDefault(false);
+      button->setDefault(false);
+      widget = button;
+      break;
+    }
+    case ControlKind::Check: widget = new TemplateCheckBox(text, this); break;
+    case ControlKind::List: {
+      auto* list = new QComboBox(this);
+      list->addItems(ListEntries(t.id));
+      list->setCurrentIndex(-1);  // nothing selected until the form is initialised
+      widget = list;
+      break;
+    }
+    case ControlKind::Edit:
+    case ControlKind::CentredEdit: {
+      auto* edit = new QLineEdit(this);
+      if (t.kind == ControlKind::CentredEdit) edit->setAlignment(Qt::AlignCenter);
+      widget = edit;
+      break;
+    }
+    case ControlKind::Picker: {
+      auto* picker = new QDateTimeEdit(QDateTime::currentDateTime(), this);
+      picker->setCalendarPopup(true);
+      widget = picker;
+      break;
+    }
+  }
+  widget->setObjectName(ObjectName(t));
+  widget->setGeometry(units.rect(t.x, t.y, t.width, t.height));
+  if (auto* label = qobject_cast<QLabel*>(widget)) FitText(label);
+  if (t.state & tmpl::Hidden) widget->setVisible(false);
+  if (t.state & tmpl::Disabled) widget->setEnabled(false);
+  return widget;
+}
+
+// Text changes report program writes as well as typing; a drop-down list
+// reports only the user's picks, so that the program's own selections raise
+// no flags.
+void CUSBDlg::forwardEvents(int id, QWidget* widget) {
+  auto forward = [this, id](FormEvent event) {
+    return [this, id, event] { OnFormEvent(state_, id, event); };
+  };
+  if (auto* edit = qobject_cast<QLineEdit*>(widget))
+    connect(edit, &QLineEdit::textChanged, this, forward(FormEvent::TextChanged));
+  else if (auto* list = qobject_cast<QComboBox*>(widget))
+    connect(list, &QComboBox::activated, this, forward(FormEvent::SelectionChanged));
+  else if (auto* button = qobject_cast<QAbstractButton*>(widget))
+    connect(button, &QAbstractButton::clicked, this, forward(FormEvent::Clicked));
+}
+
+void CUSBDlg::applyLook() { setStyleSheet(QString::fromLatin1(kLook)); }
+
+// The calendar drops down right-aligned under the picker.
+void CUSBDlg::alignCalendarPopup() {
+  auto* picker = controlAs<QDateTimeEdit>(ctl::StartPicker);
+  calendarPopup_ = picker->calendarWidget()->window();
+  calendarPopup_->installEventFilter(this);
+}
+
+bool CUSBDlg::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == calendarPopup_ && event->type() == QEvent::Show) {
+    auto* picker = controlAs<QDateTimeEdit>(ctl::StartPicker);
+    QPoint corner = picker->mapToGlobal(QPoint(picker->width(), picker->height()));
+    int x = corner.x() - calendarPopup_->width();
+    if (QScreen* screen = picker->screen()) x = qMax(x, screen->availableGeometry().left());
+    calendarPopup_->move(x, corner.y());
+  }
+  return QDialog::eventFilter(watched, event);
+}
+
+// ---- Window events ----------------------------------------------------------
+
+void CUSBDlg::keyPressEvent(QKeyEvent* event) {
+  const auto modifiers = event->modifiers() & ~Qt::KeypadModifier;
+  if (modifiers == Qt::NoModifier) {
+    switch (event->key()) {
+      case Qt::Key_Return:
+      case Qt::Key_Enter:
+        // A focused push button takes Enter as a click; anywhere else Enter
+        // is the dialog's OK and closes it.
+        if (auto* button = qobject_cast<QPushButton*>(focusWidget()))
+          button->click();
+        else
+          accept();
+        return;
+      case Qt::Key_F1: showAbout(); return;
+      default: break;
+    }
+  }
+  QDialog::keyPressEvent(event);
+}
+
+// The desktop offers no system menu to extend, so the About item lives in the
+// window's context menu.
+void CUSBDlg::contextMenuEvent(QContextMenuEvent* event) {
+  QMenu menu(this);
+  QAction* about = menu.addAction(QString::fromUtf8(kAboutItem));
+  if (menu.exec(event->globalPos()) == about) showAbout();
+}
+
+void CUSBDlg::showAbout() {
+  CAboutDlg about(this);
+  about.exec();
+}
+
+void CUSBDlg::done(int result) {
+  closed_ = true;
+  pollTimer_.stop();
+  QDialog::done(result);
+}
+
+// One pass; the single-shot timer is re-armed only when the pass is over, so
+// passes never overlap, also while a message box of the pass is open.
+void CUSBDlg::pollTimerExpired() {
+  int period = RunPollPass(state_);
+  if (closed_) return;
+  pollTimer_.start(period);
+  RefreshClock(state_);
+}
+
+// ---- FormPort ---------------------------------------------------------------
+
+QWidget* CUSBDlg::control(int id) const {
+  auto it = controls_.find(id);
+  return it == controls_.end() ? nullptr : it->second;
+}
+
+std::string CUSBDlg::text(int id) const {
+  QWidget* widget = control(id);
+  QString value;
+  if (auto* label = qobject_cast<QLabel*>(widget))
+    value = label->text();
+  else if (auto* edit = qobject_cast<QLineEdit*>(widget))
+    value = edit->text();
+  else if (auto* list = qobject_cast<QComboBox*>(widget))
+    value = list->currentText();
+  else if (auto* button = qobject_cast<QAbstractButton*>(widget))
+    value = button->text();
+  else if (auto* picker = qobject_cast<QDateTimeEdit*>(widget))
+    value = picker->text();
+  return value.toStdString();
+}
+
+void CUSBDlg::setText(int id, std::string_view text) {
+  onGuiThread([this, id, value = FromUtf8(text)] {
+    QWidget* widget = control(id);
+    if (auto* label = qobject_cast<QLabel*>(widget)) {
+      label->setText(value);
+      FitText(label);
+    } else if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
+      // Every program write notifies, also one that leaves the text as it
+      // was: the alarm boxes count one notification per write.
+      if (edit->text() == value)
+        OnFormEvent(state_, id, FormEvent::TextChanged);
+      else
+        edit->setText(value);
+    } else if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
+      button->setText(value);
+    }
+  });
+}
+
+int CUSBDlg::selection(int id) const {
+  auto* list = controlAs<QComboBox>(id);
+  return list ? list->currentIndex() : -1;
+}
+
+void CUSBDlg::setSelection(int id, int index) {
+  onGuiThread([this, id, index] {
+    if (auto* list = controlAs<QComboBox>(id))
+      list->setCurrentIndex(index >= 0 && index < list->count() ? index : -1);
+  });
+}
+
+int CUSBDlg::findEntry(int id, std::string_view prefix) const {
+  auto* list = controlAs<QComboBox>(id);
+  if (!list) return -1;
+  const QString wanted = FromUtf8(prefix);
+  for (int i = 0; i < list->count(); ++i)
+    if (list->itemText(i).startsWith(wanted, Qt::CaseInsensitive)) return i;
+  return -1;
+}
+
+bool CUSBDlg::checked(int id) const {
+  auto* box = controlAs<QAbstractButton>(id);
+  return box && box->isChecked();
+}
+
+void CUSBDlg::setChecked(int id, bool on) {
+  onGuiThread([this, id, on] {
+    if (auto* box = controlAs<QAbstractButton>(id)) box->setChecked(on);
+  });
+}
+
+bool CUSBDlg::enabled(int id) const {
+  QWidget* widget = control(id);
+  return widget && widget->isEnabled();
+}
+
+void CUSBDlg::setEnabled(int id, bool on) {
+  onGuiThread([this, id, on] {
+    if (QWidget* widget = control(id)) widget->setEnabled(on);
+  });
+}
+
+void CUSBDlg::focusAtEnd(int id) {
+  onGuiThread([this, id] {
+    QWidget* widget = control(id);
+    if (!widget) return;
+    widget->setFocus(Qt::OtherFocusReason);
+    if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
+      edit->deselect();
+      edit->end(false);  // the line edit scrolls the caret into view itself
+    }
+  });
+}
+
+void CUSBDlg::focus(int id) {
+  onGuiThread([this, id] {
+    if (QWidget* widget = control(id)) widget->setFocus(Qt::OtherFocusReason);
+  });
+}
+
+void CUSBDlg::refresh(int id) {
+  onGuiThread([this, id] {
+    if (QWidget* widget = control(id)) update(widget->geometry());
+  });
+}
+
+LocalTime CUSBDlg::dateTime(int id) const {
+  auto* picker = controlAs<QDateTimeEdit>(id);
+  if (!picker) return {};
+  const QDateTime value = picker->dateTime();
+  const QDate date = value.date();
+  const QTime time = value.time();
+  return {date.year(), date.month(), date.day(), time.hour(), time.minute(), time.second()};
+}
+
+// The picker's format letters (yyyy, MM, dd, HH, mm) mean the same in Qt.
+void CUSBDlg::setDateTimeFormat(int id, std::string_view format) {
+  onGuiThread([this, id, value = FromUtf8(format)] {
+    if (auto* picker = controlAs<QDateTimeEdit>(id)) picker->setDisplayFormat(value);
+  });
+}

@@ -6,6 +6,7 @@
 #include "app/instance_guard.h"
 #include "app/state.h"
 #include "app/system_clock.h"
+#include "drive/drive_discovery.h"
 #include "ui/main_window.h"
 #include "ui/qt_messages.h"
 
@@ -31,8 +32,10 @@ int main(int argc, char** argv) {
 
   auto state = std::make_unique<ToolState>();
   SystemClock clock;
+  SysfsDrives drives;
   state->ports.messages = &messages;
   state->ports.clock = &clock;
+  state->ports.drives = &drives;
 
   CUSBDlg window(*state);
   messages.setDialogParent(&window);

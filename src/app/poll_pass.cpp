@@ -158,6 +158,7 @@ void InitialiseForm(ToolState& state) {
 
   state.block.length = 0;
   state.poll.transferState = TransferIdle;
+  state.poll.transferAttempts = 0;
   state.clock.loggerClock = LoggerClock{};
   state.poll.changeFlags = 0;
   state.poll.upgradeState.store(upgrade::Idle, std::memory_order_release);
@@ -204,6 +205,7 @@ void ResetForm(ToolState& state) {
   state.poll.currentDrivePath.clear();
   state.poll.currentDriveRoot.clear();
   state.poll.transferState = TransferIdle;
+  state.poll.transferAttempts = 0;
   state.block.length = 0;
   SetCaption(form, ctl::FwVersion, "FW Version:");
   SetCaption(form, ctl::RecordingTime, "Longest Recording Time:");

@@ -7,20 +7,24 @@
 
 namespace {
 
-void SyncDirectoryOf(const std::string& path) {
+// A new file's directory entry lives in the directory: without flushing it the
+// file may be missing on the device even though its data are there.
+bool SyncDirectoryOf(const std::string& path) {
   std::string::size_type slash = path.rfind('/');
   std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
   int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
+  if (fd < 0) return false;
+  bool synced = ::fsync(fd) == 0;
+  if (::close(fd) != 0) synced = false;
+  return synced;
 }
 
 }  // namespace
 
-bool WriteVolumeFile(const std::string& path, const uint8_t* data, std::size_t size) {
+VolumeWrite WriteVolumeFileChecked(const std::string& path, const uint8_t* data,
+                                   std::size_t size) {
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
+  if (fd < 0) return VolumeWrite::NotCreated;
   std::size_t done = 0;
   while (done < size) {
     ssize_t n = ::write(fd, data + done, size - done);
@@ -28,20 +32,31 @@ bool WriteVolumeFile(const std::string& path, const uint8_t* data, std::size_t s
     if (n <= 0) break;
     done += static_cast<std::size_t>(n);
   }
-  ::fsync(fd);
+  bool complete = done == size;
+  if (::fsync(fd) != 0) complete = false;
   // The data are on the device now; drop the cached copy so that the
-  // read-back has to fetch them from there.
-  ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
-  ::close(fd);
-  SyncDirectoryOf(path);
-  return true;
+  // read-back has to fetch them from there. Advice that is refused leaves
+  // only the cache in place, not the data in doubt.
+  if (complete && ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED) != 0) {
+  }
+  // Some filesystems report a failed delayed write only at close.
+  if (::close(fd) != 0) complete = false;
+  if (!SyncDirectoryOf(path)) complete = false;
+  return complete ? VolumeWrite::Written : VolumeWrite::Incomplete;
+}
+
+bool WriteVolumeFile(const std::string& path, const uint8_t* data, std::size_t size) {
+  return WriteVolumeFileChecked(path, data, size) != VolumeWrite::NotCreated;
 }
 
 std::optional<std::size_t> ReadVolumeFile(const std::string& path, uint8_t* buffer,
                                           std::size_t capacity) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return std::nullopt;
-  ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+  // Refused advice means the bytes may come from the cache, which after a
+  // flushed write holds what the device holds.
+  if (::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED) != 0) {
+  }
   std::size_t done = 0;
   while (done < capacity) {
     ssize_t n = ::read(fd, buffer + done, capacity - done);
@@ -49,6 +64,9 @@ std::optional<std::size_t> ReadVolumeFile(const std::string& path, uint8_t* buff
     if (n <= 0) break;
     done += static_cast<std::size_t>(n);
   }
-  ::close(fd);
+  // The bytes are in the buffer; a failing close of a read-only descriptor
+  // cannot take them back.
+  if (::close(fd) != 0) {
+  }
   return done;
 }

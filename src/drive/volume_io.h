@@ -9,9 +9,19 @@
 // logger before the next step, and what is read back must come from the
 // device, not from the page cache, or a failed write would look verified.
 
+enum class VolumeWrite : uint8_t {
+  Written,     // every byte was written and flushed, with the directory entry
+  Incomplete,  // created, but a write, flush or close failed: the device may hold less
+  NotCreated,  // the file could not be created or opened for writing
+};
+
 // Creates or replaces the file and writes the bytes, then flushes file and
-// directory to the device. False only when the file cannot be created; a
-// short write is left for the read-back to find.
+// directory to the device and drops the cached copy.
+VolumeWrite WriteVolumeFileChecked(const std::string& path, const uint8_t* data,
+                                   std::size_t size);
+
+// The same, for callers that leave a short write for a read-back to find:
+// false only when the file cannot be created.
 bool WriteVolumeFile(const std::string& path, const uint8_t* data, std::size_t size);
 
 // Reads at most `capacity` bytes from the device. nullopt when the file

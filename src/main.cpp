@@ -1,5 +1,6 @@
 #include <QApplication>
 #include <QStringList>
+#include <clocale>
 #include <cstdio>
 #include <memory>
 
@@ -12,6 +13,9 @@
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);  // takes Qt's own options out of argv
+  // Qt adopts the user's locale; numbers the logger and the form exchange
+  // always use a decimal point.
+  std::setlocale(LC_NUMERIC, "C");
   QApplication::setApplicationName(QStringLiteral("thlogger-config"));
   if (QApplication::arguments().size() > 1) {
     std::fputs("usage: thlogger-config\n", stderr);

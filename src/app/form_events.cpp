@@ -1,6 +1,7 @@
 #include "app/form_events.h"
 
 #include "app/control_ids.h"
+#include "settings/alarms.h"
 
 namespace {
 
@@ -8,10 +9,11 @@ bool LoggerPresent(const ToolState& state) {
   return state.poll.driveCount != 0 || state.hid.deviceCount.load(std::memory_order_acquire) != 0;
 }
 
-// A temperature alarm box's text change: re-read on the next pass, unless the
-// change came from the program's own write of the box.
-void TempAlarmEdited(ToolState& state, bool& suppress, uint32_t bit) {
-  if (!suppress)
+// A temperature alarm box's text change: held to one decimal, then re-read on
+// the next pass, unless the change came from the program's own write of the
+// box. A cut rewrites the box, whose own notification does the re-read.
+void TempAlarmEdited(ToolState& state, int id, bool& suppress, uint32_t bit) {
+  if (LimitDecimals(state, id) && !suppress)
     state.poll.changeFlags |= bit;
   else
     suppress = false;
@@ -49,11 +51,15 @@ void OnFormEvent(ToolState& state, int id, FormEvent event) {
           if (LoggerPresent(state)) flags |= flag::IntervalChanged;
           break;
         case ctl::LowTempAlarm:
-          TempAlarmEdited(state, state.alarmEdit.suppressLowTempEdit, flag::LowTempAlarmEdited);
+          TempAlarmEdited(state, id, state.alarmEdit.suppressLowTempEdit,
+                          flag::LowTempAlarmEdited);
           break;
         case ctl::HighTempAlarm:
-          TempAlarmEdited(state, state.alarmEdit.suppressHighTempEdit, flag::HighTempAlarmEdited);
+          TempAlarmEdited(state, id, state.alarmEdit.suppressHighTempEdit,
+                          flag::HighTempAlarmEdited);
           break;
+        case ctl::LowHumidityAlarm:
+        case ctl::HighHumidityAlarm: LimitDecimals(state, id); break;
         default: break;
       }
       break;

@@ -1,0 +1,81 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/state.h"
+#include "formats/image_layout.h"
+
+// A drive-family logger that lives in a directory, its "volume". It behaves
+// as a logger does towards the tool: it offers its parameters in a sealed
+// "DAT.SRC", and once "OK.DAT" confirms a "CONFIG.CFG" it applies the
+// records, clears the files and re-enumerates with a fresh "DAT.SRC".
+// The demo, the tests and the benchmarks all use this one model.
+class VirtualDriveLogger {
+ public:
+  // Faults a test or a demo can switch on at any time.
+  struct Faults {
+    bool readOnly = false;           // nothing can be created on the volume
+    bool shortWrites = false;        // "CONFIG.CFG" loses its last byte
+    bool differingReadBack = false;  // "CONFIG.CFG" reads back with a flipped byte
+    bool removeAfterWrite = false;   // pulled out once "CONFIG.CFG" has arrived
+    bool silent = false;             // never acts on "OK.DAT"
+  };
+
+  enum class Outcome { None, Applied, Refused };
+
+  // `volume` is the directory; `logPath`, when not empty, a file that gets
+  // one line per received "CONFIG.CFG" (its bytes in hex and the outcome).
+  explicit VirtualDriveLogger(std::string volume, std::string logPath = {});
+
+  // Takes a valid "DAT.SRC" already in the volume as this logger's image.
+  bool adoptExistingImage();
+
+  bool plugIn();  // creates the volume and writes "DAT.SRC"
+  void unplug();  // removes the logger's files
+  bool plugged() const { return plugged_; }
+
+  // Advances the model by one step: acts on a confirmed configuration,
+  // applies the faults, counts down a re-enumeration.
+  void poll();
+
+  Faults faults;
+  int reenumeratePolls = 1;  // polls the logger stays away after configuring
+
+  const std::string& volume() const { return volume_; }
+  const std::vector<uint8_t>& image() const { return image_; }
+  std::vector<uint8_t>& image() { return image_; }
+  int receivedBlocks() const { return receivedBlocks_; }
+  const std::vector<uint8_t>& lastBlock() const { return lastBlock_; }
+  Outcome lastOutcome() const { return lastOutcome_; }
+  const LoggerClock& lastClock() const { return lastClock_; }
+  int8_t zoneHours() const { return static_cast<int8_t>(image_[img::TzHours]); }
+  int8_t zoneMinutes() const { return static_cast<int8_t>(image_[img::TzMinutes]); }
+
+  // Sets a text parameter, cut to its field and zero-filled (UTF-8 is stored
+  // as given; pass GBK bytes for Chinese texts).
+  void setText(int offset, int size, const std::string& bytes);
+  void setU8(int offset, uint8_t v);
+  void setU16(int offset, uint16_t v);
+  void setU32(int offset, uint32_t v);
+
+ private:
+  std::string file(const char* name) const;
+  bool writeImage();
+  void applyConfirmed();
+  bool applyBlock(const std::vector<uint8_t>& block);
+  void spoilConfigFile();
+  void log(const std::vector<uint8_t>& block, Outcome outcome) const;
+
+  std::string volume_;
+  std::string logPath_;
+  std::vector<uint8_t> image_;
+  bool plugged_ = false;
+  int awayPolls_ = 0;
+  int receivedBlocks_ = 0;
+  std::vector<uint8_t> lastBlock_;
+  std::vector<uint8_t> spoiled_;  // what a fault last left in "CONFIG.CFG"
+  Outcome lastOutcome_ = Outcome::None;
+  LoggerClock lastClock_;
+};

@@ -1,0 +1,213 @@
+#include "sim/virtual_drive_logger.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "app/poll_pass.h"
+#include "formats/config_block.h"
+#include "formats/image_decoder.h"
+#include "formats/logger_image.h"
+#include "sim/virtual_drives.h"
+#include "support/test_tool.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
+
+Bytes ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+void WriteFile(const std::string& path, const Bytes& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+class VirtualLogger : public ::testing::Test {
+ protected:
+  TempDir dir;
+  std::string volume = dir.path() + "/volume";
+  std::string logPath = dir.path() + "/received.log";
+  VirtualDriveLogger logger{volume, logPath};
+
+  // Reads the logger's "DAT.SRC" into a fresh form the way the tool does.
+  bool Decode(TestTool& tool) {
+    InitialiseForm(tool.s());
+    Bytes bytes = ReadFile(volume + "/DAT.SRC");
+    std::copy(bytes.begin(), bytes.end(), tool.s().image.bytes.begin());
+    tool.s().image.length = static_cast<uint32_t>(bytes.size());
+    if (CheckDriveImage(tool.s().image) != ImageCheck::Accepted) return false;
+    ExtractHeader(tool.s().image, tool.s().device);
+    return DecodeDriveImage(tool.s(), true);
+  }
+
+  // The block the tool would send for settings `edit` applied to the defaults.
+  Bytes BlockFor(void (*edit)(LoggerSettings&)) {
+    TestTool tool;
+    EXPECT_TRUE(Decode(tool));
+    LoggerSettings& s = tool.s().settings;
+    s.intervalSeconds = 300;
+    s.channels = 3;
+    s.tzHours = 8;
+    s.dateFormat = 1;
+    edit(s);
+    EXPECT_TRUE(BuildConfigBlock(tool.s()));
+    auto bytes = BlockBytes(tool.s().block);
+    return Bytes(bytes.begin(), bytes.end());
+  }
+  void Deliver(const Bytes& block) {
+    WriteFile(volume + "/CONFIG.CFG", block);
+    WriteFile(volume + "/OK.DAT", {'O', 'K'});
+  }
+};
+
+TEST_F(VirtualLogger, OffersAValidImageThatDecodesToItsParameters) {
+  ASSERT_TRUE(logger.plugIn());
+  TestTool tool;
+  ASSERT_TRUE(Decode(tool));
+  EXPECT_EQ(tool.form.text(ctl::DeviceName), "Virtual Logger");
+  EXPECT_EQ(tool.form.text(ctl::DeviceId), "VL000001");
+  EXPECT_EQ(tool.form.text(ctl::Interval), "300");
+  EXPECT_EQ(tool.form.text(ctl::TimeZone), "UTC+08:00");
+  EXPECT_EQ(tool.form.selection(ctl::Channel), 2);
+  EXPECT_TRUE(tool.messages.shown.empty()) << tool.messages.last();
+}
+
+TEST_F(VirtualLogger, AppliesAConfirmedBlockAndComesBackWithIt) {
+  ASSERT_TRUE(logger.plugIn());
+  const Bytes block = BlockFor([](LoggerSettings& s) {
+    s.intervalSeconds = 60;
+    s.tzHours = -3;
+    s.tzMinutes = -30;
+    const char name[] = "Fridge 7";
+    std::copy(std::begin(name), std::end(name) - 1, s.deviceName.begin());
+    s.tempAlarmHighC = 5.0;
+  });
+  Deliver(block);
+  logger.poll();
+  EXPECT_EQ(logger.lastOutcome(), VirtualDriveLogger::Outcome::Applied);
+  EXPECT_EQ(logger.lastBlock(), block);
+  EXPECT_FALSE(logger.plugged());
+  for (const char* name : {"CONFIG.CFG", "OK.DAT", "DAT.SRC"})
+    EXPECT_FALSE(fs::exists(volume + "/" + name)) << name;
+
+  logger.poll();
+  ASSERT_TRUE(logger.plugged());
+  TestTool tool;
+  ASSERT_TRUE(Decode(tool));
+  EXPECT_EQ(tool.form.text(ctl::DeviceName), "Fridge 7");
+  EXPECT_EQ(tool.form.text(ctl::Interval), "60");
+  EXPECT_EQ(tool.form.text(ctl::TimeZone), "UTC-03:30");
+  EXPECT_DOUBLE_EQ(tool.s().settings.tempAlarmHighC, 5.0);
+
+  std::ifstream log(logPath);
+  std::string line;
+  ASSERT_TRUE(std::getline(log, line));
+  EXPECT_EQ(line.rfind("applied 55 ", 0), 0u) << line;
+  EXPECT_EQ(line.size(), std::string("applied").size() + 3 * block.size());
+}
+
+TEST_F(VirtualLogger, RefusesADamagedOrUnconfirmedBlockWhole) {
+  ASSERT_TRUE(logger.plugIn());
+  const Bytes before = logger.image();
+  const Bytes good = BlockFor([](LoggerSettings& s) { s.intervalSeconds = 60; });
+  struct Case {
+    const char* name;
+    Bytes block;
+  };
+  Bytes badCheck = good;
+  badCheck[good.size() - 6] ^= 1;  // the check byte of the last data record
+  Bytes cut(good.begin(), good.end() - 5);  // the end record is missing
+  Bytes truncated(good.begin(), good.begin() + 20);
+  for (const Case& c : {Case{"check byte", badCheck}, Case{"no end record", cut},
+                        Case{"truncated", truncated}}) {
+    SCOPED_TRACE(c.name);
+    Deliver(c.block);
+    logger.poll();
+    EXPECT_EQ(logger.lastOutcome(), VirtualDriveLogger::Outcome::Refused);
+    EXPECT_EQ(logger.image(), before);
+    logger.poll();
+    ASSERT_TRUE(logger.plugged());
+  }
+  // Without "OK" in "OK.DAT" nothing is taken.
+  WriteFile(volume + "/CONFIG.CFG", good);
+  WriteFile(volume + "/OK.DAT", {'N', 'O'});
+  const int received = logger.receivedBlocks();
+  logger.poll();
+  EXPECT_EQ(logger.receivedBlocks(), received);
+  EXPECT_EQ(logger.image(), before);
+}
+
+TEST_F(VirtualLogger, AdoptsAnImageLeftInItsVolume) {
+  logger.setText(img::DeviceName, img::DeviceNameSize, "Copied");
+  ASSERT_TRUE(logger.plugIn());
+  VirtualDriveLogger second(volume);
+  ASSERT_TRUE(second.adoptExistingImage());
+  EXPECT_EQ(second.image(), logger.image());
+  WriteFile(volume + "/DAT.SRC", {1, 2, 3, 4});
+  VirtualDriveLogger third(volume);
+  EXPECT_FALSE(third.adoptExistingImage());
+}
+
+TEST_F(VirtualLogger, FaultsSpoilWhatTheToolWrites) {
+  ASSERT_TRUE(logger.plugIn());
+  const Bytes block = BlockFor([](LoggerSettings&) {});
+
+  logger.faults.shortWrites = true;
+  WriteFile(volume + "/CONFIG.CFG", block);
+  logger.poll();
+  logger.poll();  // spoiled once per write, not once per poll
+  EXPECT_EQ(ReadFile(volume + "/CONFIG.CFG").size(), block.size() - 1);
+
+  logger.faults.shortWrites = false;
+  logger.faults.differingReadBack = true;
+  WriteFile(volume + "/CONFIG.CFG", block);
+  logger.poll();
+  Bytes back = ReadFile(volume + "/CONFIG.CFG");
+  EXPECT_EQ(back.size(), block.size());
+  EXPECT_NE(back, block);
+
+  logger.faults.differingReadBack = false;
+  logger.faults.readOnly = true;
+  logger.poll();
+  EXPECT_FALSE(std::ofstream(volume + "/OK.DAT").is_open());
+
+  logger.faults.readOnly = false;
+  logger.faults.removeAfterWrite = true;
+  fs::remove_all(volume + "/CONFIG.CFG");
+  fs::remove_all(volume + "/OK.DAT");
+  WriteFile(volume + "/CONFIG.CFG", block);
+  logger.poll();
+  EXPECT_FALSE(logger.plugged());
+  EXPECT_FALSE(fs::exists(volume + "/DAT.SRC"));
+}
+
+TEST_F(VirtualLogger, DrivesPortListsPluggedLoggersAndAdvancesThem) {
+  TempDir other;
+  VirtualDriveLogger second(other.path());
+  VirtualDrives drives;
+  drives.add(logger);
+  drives.add(second);
+  ASSERT_TRUE(second.plugIn());
+  DriveTables tables;
+  EXPECT_EQ(drives.findLoggerDrives(tables), 1);
+  EXPECT_EQ(tables.loggerDiskPaths[0], "/dev/vlogger1");
+  EXPECT_EQ(tables.loggerDriveRoots[0], other.path());
+  EXPECT_TRUE(tables.loggerDriveRoots[1].empty());
+  EXPECT_FALSE(drives.diskPresent("/dev/vlogger0"));
+
+  ASSERT_TRUE(logger.plugIn());
+  EXPECT_EQ(drives.findLoggerDrives(tables), 2);
+  EXPECT_EQ(tables.loggerDriveRoots[0], volume);
+  EXPECT_TRUE(drives.diskPresent("/dev/vlogger0"));
+
+  Deliver(BlockFor([](LoggerSettings&) {}));
+  EXPECT_EQ(drives.findLoggerDrives(tables), 1);  // re-enumerating
+  EXPECT_EQ(drives.findLoggerDrives(tables), 2);
+}
+
+}  // namespace

@@ -8,6 +8,7 @@
 #include "app/state.h"
 #include "app/system_clock.h"
 #include "drive/drive_discovery.h"
+#include "sim/drive_demo.h"
 #include "ui/main_window.h"
 #include "ui/qt_messages.h"
 
@@ -17,8 +18,10 @@ int main(int argc, char** argv) {
   // always use a decimal point.
   std::setlocale(LC_NUMERIC, "C");
   QApplication::setApplicationName(QStringLiteral("thlogger-config"));
-  if (QApplication::arguments().size() > 1) {
-    std::fputs("usage: thlogger-config\n", stderr);
+  DemoRequest demoRequest;
+  const ArgsResult args = ParseArgs(argc, argv, demoRequest);
+  if (args == ArgsResult::Invalid) {
+    std::fputs("usage: thlogger-config [--demo=drive[:DIR]]\n", stderr);
     return 2;
   }
 
@@ -37,9 +40,19 @@ int main(int argc, char** argv) {
   auto state = std::make_unique<ToolState>();
   SystemClock clock;
   SysfsDrives drives;
+  std::unique_ptr<DriveDemo> demo;
+  if (args == ArgsResult::Demo) {
+    std::string error;
+    demo = std::make_unique<DriveDemo>(demoRequest, error);
+    if (!error.empty()) {
+      std::fprintf(stderr, "thlogger-config: %s\n", error.c_str());
+      return 1;
+    }
+    std::fprintf(stderr, "thlogger-config: virtual drive logger in %s\n", demo->folder().c_str());
+  }
   state->ports.messages = &messages;
   state->ports.clock = &clock;
-  state->ports.drives = &drives;
+  state->ports.drives = demo ? &demo->drives() : static_cast<DrivePort*>(&drives);
 
   CUSBDlg window(*state);
   messages.setDialogParent(&window);

@@ -10,6 +10,7 @@
 #include "formats/config_block.h"
 #include "formats/image_decoder.h"
 #include "formats/logger_image.h"
+#include "sim/drive_demo.h"
 #include "sim/virtual_drives.h"
 #include "support/test_tool.h"
 
@@ -208,6 +209,64 @@ TEST_F(VirtualLogger, DrivesPortListsPluggedLoggersAndAdvancesThem) {
   Deliver(BlockFor([](LoggerSettings&) {}));
   EXPECT_EQ(drives.findLoggerDrives(tables), 1);  // re-enumerating
   EXPECT_EQ(drives.findLoggerDrives(tables), 2);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(DemoOption, OnlyTheDemoOptionIsAccepted) {
+  DemoRequest demo;
+  const char* none[] = {"thlogger-config"};
+  EXPECT_EQ(ParseArgs(1, none, demo), ArgsResult::Normal);
+  const char* drive[] = {"thlogger-config", "--demo=drive"};
+  EXPECT_EQ(ParseArgs(2, drive, demo), ArgsResult::Demo);
+  EXPECT_TRUE(demo.folder.empty());
+  const char* folder[] = {"thlogger-config", "--demo=drive:/tmp/my logger"};
+  EXPECT_EQ(ParseArgs(2, folder, demo), ArgsResult::Demo);
+  EXPECT_EQ(demo.folder, "/tmp/my logger");
+  for (const char* bad : {"--demo=drive:", "--demo=hid", "--demo", "-v", "--demo=drivex"}) {
+    const char* args[] = {"thlogger-config", bad};
+    EXPECT_EQ(ParseArgs(2, args, demo), ArgsResult::Invalid) << bad;
+  }
+  const char* two[] = {"thlogger-config", "--demo=drive", "--demo=drive"};
+  EXPECT_EQ(ParseArgs(3, two, demo), ArgsResult::Invalid);
+}
+
+TEST(DemoOption, AKeptFolderHoldsTheImageAndTheLogAfterTheRun) {
+  TempDir dir;
+  const std::string folder = dir.path() + "/logger";
+  std::string error;
+  Bytes image;
+  {
+    DriveDemo demo({folder}, error);
+    ASSERT_EQ(error, "");
+    EXPECT_EQ(demo.folder(), folder);
+    demo.logger().setText(img::DeviceName, img::DeviceNameSize, "Kept");
+    DriveTables tables;
+    EXPECT_EQ(demo.drives().findLoggerDrives(tables), 1);
+    demo.logger().unplug();
+    image = demo.logger().image();
+  }
+  // The next run finds the same logger in the folder.
+  DriveDemo again({folder}, error);
+  ASSERT_EQ(error, "");
+  const Bytes& kept = again.logger().image();
+  ASSERT_EQ(kept.size(), image.size());
+  EXPECT_TRUE(std::equal(kept.begin(), kept.end() - 4, image.begin()));  // all but the check word
+
+  std::string scratch;
+  {
+    DriveDemo temporary({}, error);
+    ASSERT_EQ(error, "");
+    scratch = temporary.folder();
+    EXPECT_TRUE(fs::exists(scratch + "/DAT.SRC"));
+  }
+  EXPECT_FALSE(fs::exists(scratch));
+
+  WriteFile(dir.path() + "/plain", {1});
+  DriveDemo refused({dir.path() + "/plain"}, error);
+  EXPECT_NE(error, "");
 }
 
 }  // namespace

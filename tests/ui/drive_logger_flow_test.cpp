@@ -1,5 +1,8 @@
 #include <QAbstractButton>
+#include <QApplication>
 #include <QComboBox>
+#include <QDir>
+#include <QImage>
 #include <QLineEdit>
 
 #include <filesystem>
@@ -53,6 +56,10 @@ TEST_F(DriveLoggerFlow, ConfiguresTheLoggerAndShowsItAgain) {
   EXPECT_EQ(widget<QComboBox>(ctl::TimeZone)->currentText(), "UTC+08:00");
   EXPECT_TRUE(window->text(ctl::RecordingTime).find("days") != std::string::npos)
       << window->text(ctl::RecordingTime);
+  // Kept with the build's artifacts: the form as a user sees a logger.
+  const QString artifacts = QApplication::applicationDirPath() + "/../artifacts";
+  QDir().mkpath(artifacts);
+  EXPECT_TRUE(window->grab().toImage().save(artifacts + "/main_window_logger.png"));
 
   Configure();
   ASSERT_TRUE(WaitForCaption("Configuring..."));

@@ -14,18 +14,7 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
 namespace fs = std::filesystem;
-
-Bytes ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteFile(const std::string& path, const Bytes& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
 
 // A drive logger with a layout A block waiting for delivery.
 struct DriveDelivery {

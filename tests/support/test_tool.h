@@ -3,15 +3,31 @@
 // A fresh ToolState wired to in-memory ports, with the form's lists filled as
 // the window fills them, and a scratch directory that is removed afterwards.
 
+#include <cstdint>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <stdlib.h>
 
 #include "app/control_ids.h"
 #include "settings/clock.h"
 #include "support/memory_ports.h"
+
+using Bytes = std::vector<uint8_t>;
+
+inline Bytes ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline void WriteFile(const std::string& path, const Bytes& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
 
 class TempDir {
  public:

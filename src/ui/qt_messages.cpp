@@ -2,6 +2,8 @@
 
 #include <QMessageBox>
 #include <QThread>
+#include <future>
+#include <memory>
 
 QtMessages::QtMessages(QObject* parent) : QObject(parent) {}
 
@@ -13,8 +15,18 @@ void QtMessages::show(std::string_view text, MessageIcon icon) {
     present(message, icon);
     return;
   }
+  // Queued, with the caller waiting on its own promise: the hand-over then
+  // rests on synchronisation the sanitizers can see, not on Qt's internals.
+  auto closed = std::make_shared<std::promise<void>>();
+  std::future<void> done = closed->get_future();
   QMetaObject::invokeMethod(
-      this, [this, message, icon] { present(message, icon); }, Qt::BlockingQueuedConnection);
+      this,
+      [this, message, icon, closed] {
+        present(message, icon);
+        closed->set_value();
+      },
+      Qt::QueuedConnection);
+  done.wait();
 }
 
 void QtMessages::present(const QString& text, MessageIcon icon) {

@@ -56,7 +56,9 @@ void HidBranch(ToolState& state) {
 
 // Reads "DAT.SRC" of the current logger volume, judges it and decodes it.
 void ReadDriveImage(ToolState& state) {
-  std::string path = LoggerFilePath(state.drives.loggerDriveRoots[0], kImageFile);
+  const std::string& root = state.drives.loggerDriveRoots[0];
+  if (root.empty()) return;  // never the filesystem root's "DAT.SRC"
+  std::string path = LoggerFilePath(root, kImageFile);
   std::FILE* file = std::fopen(path.c_str(), "rb");
   if (!file) return;
   std::size_t count = std::fread(state.image.bytes.data(), 1, state.image.bytes.size(), file);

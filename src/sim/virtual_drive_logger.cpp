@@ -131,14 +131,18 @@ void VirtualDriveLogger::unplug() {
 
 void VirtualDriveLogger::poll() {
   if (!plugged_) {
-    if (awayPolls_ > 0 && --awayPolls_ == 0) plugIn();
+    // A failed return is tried again on the next poll.
+    if (awayPolls_ > 0 && --awayPolls_ == 0 && !plugIn()) awayPolls_ = 1;
     return;
   }
   std::error_code ec;
-  if (faults.readOnly) {
-    // Names taken by directories cannot be created as files, even by root.
-    fs::create_directory(file(kConfigFile), ec);
-    fs::create_directory(file(kConfirmFile), ec);
+  for (const char* name : {kConfigFile, kConfirmFile}) {
+    // Names taken by directories cannot be created as files, even by root;
+    // the directories go again when the fault is switched off.
+    if (faults.readOnly)
+      fs::create_directory(file(name), ec);
+    else if (fs::is_directory(file(name), ec))
+      fs::remove(file(name), ec);
   }
   const bool configPresent = fs::is_regular_file(file(kConfigFile), ec);
   if (faults.removeAfterWrite && configPresent) {
@@ -165,18 +169,21 @@ void VirtualDriveLogger::spoilConfigFile() {
 void VirtualDriveLogger::applyConfirmed() {
   std::vector<uint8_t> confirm;
   std::vector<uint8_t> block;
-  const bool confirmed = ReadAll(file(kConfirmFile), confirm) &&
-                         confirm == std::vector<uint8_t>{'O', 'K'} &&
-                         ReadAll(file(kConfigFile), block);
-  if (confirmed) {
-    ++receivedBlocks_;
-    lastBlock_ = block;
-    lastOutcome_ = applyBlock(block) ? Outcome::Applied : Outcome::Refused;
-    log(block, lastOutcome_);
-  }
+  // Anything but exactly "OK" is no confirmation: the logger waits on.
+  if (!ReadAll(file(kConfirmFile), confirm) || confirm != std::vector<uint8_t>{'O', 'K'} ||
+      !ReadAll(file(kConfigFile), block))
+    return;
+  ++receivedBlocks_;
+  lastBlock_ = block;
+  lastOutcome_ = applyBlock(block) ? Outcome::Applied : Outcome::Refused;
+  log(block, lastOutcome_);
   // Re-enumerate: gone for a while, then back with the new parameters.
   unplug();
-  awayPolls_ = std::max(1, reenumeratePolls);
+  if (reenumeratePolls <= 0) {
+    if (!plugIn()) awayPolls_ = 1;
+  } else {
+    awayPolls_ = reenumeratePolls;
+  }
 }
 
 bool VirtualDriveLogger::applyBlock(const std::vector<uint8_t>& block) {
@@ -194,9 +201,10 @@ bool VirtualDriveLogger::applyBlock(const std::vector<uint8_t>& block) {
     if (r.command == kEndCommand) {
       ended = true;
     } else {
+      // A record without a parameter row (firmware, say) is not a setting.
       const RecordRow* row = FindRow(layout, r.command);
-      if (!row || row->width != r.data.size()) return false;
-      records.push_back(r);
+      if (row && row->width != r.data.size()) return false;
+      if (row) records.push_back(r);
     }
     at += r.length;
   }

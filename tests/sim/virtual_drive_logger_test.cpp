@@ -131,6 +131,20 @@ TEST_F(VirtualLogger, RefusesADamagedOrUnconfirmedBlockWhole) {
   logger.poll();
   EXPECT_EQ(logger.receivedBlocks(), received);
   EXPECT_EQ(logger.image(), before);
+  EXPECT_TRUE(logger.plugged());
+  EXPECT_TRUE(fs::exists(volume + "/CONFIG.CFG"));
+}
+
+TEST_F(VirtualLogger, LeavesRecordsOtherThanSettingsAlone) {
+  ASSERT_TRUE(logger.plugIn());
+  Bytes block = BlockFor([](LoggerSettings& s) { s.intervalSeconds = 90; });
+  Bytes firmware = {0x55, 7, block[2], 0x64, 0xAB, 0xCD};
+  firmware.push_back(Sum8(firmware.data(), firmware.size()));
+  block.insert(block.end() - 5, firmware.begin(), firmware.end());  // before the end record
+  Deliver(block);
+  logger.poll();
+  EXPECT_EQ(logger.lastOutcome(), VirtualDriveLogger::Outcome::Applied);
+  EXPECT_EQ(logger.image()[img::IntervalSeconds], 90);
 }
 
 TEST_F(VirtualLogger, AdoptsAnImageLeftInItsVolume) {
@@ -168,9 +182,10 @@ TEST_F(VirtualLogger, FaultsSpoilWhatTheToolWrites) {
   EXPECT_FALSE(std::ofstream(volume + "/OK.DAT").is_open());
 
   logger.faults.readOnly = false;
+  logger.poll();
+  EXPECT_TRUE(std::ofstream(volume + "/OK.DAT").is_open());
+  fs::remove(volume + "/OK.DAT");
   logger.faults.removeAfterWrite = true;
-  fs::remove_all(volume + "/CONFIG.CFG");
-  fs::remove_all(volume + "/OK.DAT");
   WriteFile(volume + "/CONFIG.CFG", block);
   logger.poll();
   EXPECT_FALSE(logger.plugged());

@@ -4,7 +4,7 @@
 // logger's re-enumeration, until the form shows the logger again.
 #include <benchmark/benchmark.h>
 
-#include "app/control_ids.h"
+#include "core/control_ids.h"
 #include "app/poll_pass.h"
 #include "sim/virtual_drive_logger.h"
 #include "sim/virtual_drives.h"

@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "app/instance_guard.h"
-#include "app/state.h"
+#include "core/state.h"
 #include "app/system_clock.h"
 #include "drive/drive_discovery.h"
 #include "sim/drive_demo.h"

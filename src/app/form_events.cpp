@@ -1,6 +1,6 @@
 #include "app/form_events.h"
 
-#include "app/control_ids.h"
+#include "core/control_ids.h"
 #include "settings/alarms.h"
 
 namespace {

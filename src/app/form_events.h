@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/state.h"
+#include "core/state.h"
 
 // What the window reports about its controls. The handlers only raise change
 // flags (or, for "Start On Time:", enable the picker at once); the work runs

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "app/control_ids.h"
+#include "core/control_ids.h"
 #include "delivery/configure_flow.h"
 #include "delivery/transfer.h"
 #include "drive/logger_files.h"

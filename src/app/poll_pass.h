@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/state.h"
+#include "core/state.h"
 
 inline constexpr int kPollPeriodMs = 50;
 inline constexpr int kDriveUpgradePeriodMs = 2;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/ports.h"
+#include "core/ports.h"
 
 // The PC clock through the C library's local time, in the zone TZ names
 // (else /etc/localtime).

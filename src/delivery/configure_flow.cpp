@@ -2,7 +2,7 @@
 
 #include <array>
 
-#include "app/control_ids.h"
+#include "core/control_ids.h"
 #include "formats/config_block.h"
 #include "settings/alarms.h"
 #include "settings/capacity.h"

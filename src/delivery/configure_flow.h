@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/state.h"
+#include "core/state.h"
 
 // Serves the form's change flags in their fixed order, the Configure request last.
 void ConfigureFlow(ToolState& state);

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/control_ids.h"
+#include "core/control_ids.h"
 #include "drive/logger_files.h"
 #include "drive/volume_io.h"
 #include "formats/record_layout.h"

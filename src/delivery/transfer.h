@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <span>
 
-#include "app/state.h"
+#include "core/state.h"
 #include "formats/config_block.h"
 
 // Delivers a waiting configuration block to the logger: over HID in one call,

@@ -6,8 +6,8 @@
 #include <string_view>
 #include <vector>
 
-#include "app/ports.h"
-#include "app/state.h"
+#include "core/ports.h"
+#include "core/state.h"
 
 // Finding the mounted volumes of plugged-in drive loggers on Linux.
 //

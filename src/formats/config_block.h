@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <span>
 
-#include "app/state.h"
+#include "core/state.h"
 
 // Records the tool writes to a logger: 0x55, record length n + 5, address
 // byte, command, n data bytes, 8-bit sum of everything before it.

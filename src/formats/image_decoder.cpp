@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "app/control_ids.h"
-#include "formats/codepage.h"
+#include "core/control_ids.h"
+#include "core/codepage.h"
 #include "formats/image_layout.h"
 #include "formats/logger_image.h"
 #include "settings/clock.h"

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "app/state.h"
+#include "core/state.h"
 
 // Turn an accepted image into DeviceInfo and the form. False only when the
 // logger needs a newer tool (the message has been shown).

@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "app/state.h"
+#include "core/state.h"
 
 enum class ImageCheck { Accepted, LengthError, ChecksumError };
 

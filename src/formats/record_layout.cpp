@@ -1,6 +1,6 @@
 #include "formats/record_layout.h"
 
-#include "app/state.h"
+#include "core/state.h"
 #include "formats/image_layout.h"
 
 static_assert(LargestBlockBytes(kLayoutA) <= kBlockCapacity);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/state.h"
+#include "core/state.h"
 
 // Reads the head of the logger's image over HID into state.image.
 bool ReadImageOverHid(ToolState& state);

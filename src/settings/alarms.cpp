@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/control_ids.h"
+#include "core/control_ids.h"
 #include "settings/capacity.h"
 
 namespace {

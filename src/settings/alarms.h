@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/state.h"
+#include "core/state.h"
 
 // Cuts an alarm box's text to one decimal. True when the text was left alone.
 bool LimitDecimals(ToolState& state, int id);

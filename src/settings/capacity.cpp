@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "app/control_ids.h"
+#include "core/control_ids.h"
 #include "settings/field_parsers.h"
 
 namespace {

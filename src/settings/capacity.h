@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/state.h"
+#include "core/state.h"
 
 // Records that fit in the logger's memory for the selected channels.
 void RecomputeRecordCapacity(ToolState& state);

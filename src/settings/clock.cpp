@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/control_ids.h"
+#include "core/control_ids.h"
 
 namespace {
 

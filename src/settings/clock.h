@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/state.h"
+#include "core/state.h"
 #include "settings/field_parsers.h"
 
 // Text of time-zone entry k (0..48): the offset (24 - k) * 30 minutes.

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string_view>
 
-#include "app/state.h"
+#include "core/state.h"
 
 // Parsers for what the user types into the form. Each returns a one-byte
 // result code, 0 meaning accepted. With a label, a failure is also told to

@@ -1,7 +1,7 @@
 #include <cmath>
 #include <cstdint>
 
-#include "app/control_ids.h"
+#include "core/control_ids.h"
 #include "settings/validation.h"
 
 double FahrenheitToRoundedCelsius(double fahrenheit) {

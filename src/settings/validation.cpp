@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "app/control_ids.h"
-#include "formats/codepage.h"
+#include "core/control_ids.h"
+#include "core/codepage.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/state.h"
+#include "core/state.h"
 #include "settings/field_parsers.h"
 
 // Reads and checks every field of the form into state.settings, stopping at

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "app/state.h"
+#include "core/state.h"
 #include "formats/image_layout.h"
 
 // A drive-family logger that lives in a directory, its "volume". It behaves

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "app/ports.h"
+#include "core/ports.h"
 #include "sim/virtual_drive_logger.h"
 
 // Presents virtual loggers to the tool as logger volumes, disk "/dev/vloggerN"

@@ -1,6 +1,6 @@
 #include "ui/form_template.h"
 
-#include "app/control_ids.h"
+#include "core/control_ids.h"
 #include "settings/clock.h"
 
 namespace {

@@ -15,7 +15,7 @@
 #include <QThread>
 #include <utility>
 
-#include "app/control_ids.h"
+#include "core/control_ids.h"
 #include "app/form_events.h"
 #include "app/poll_pass.h"
 #include "settings/clock.h"

@@ -4,8 +4,8 @@
 #include <QTimer>
 #include <map>
 
-#include "app/ports.h"
-#include "app/state.h"
+#include "core/ports.h"
+#include "core/state.h"
 
 struct ControlTemplate;
 class DialogUnits;

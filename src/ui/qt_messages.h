@@ -4,7 +4,7 @@
 #include <QPointer>
 #include <QString>
 
-#include "app/ports.h"
+#include "core/ports.h"
 
 class QWidget;
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/state.h"
+#include "core/state.h"
 
 // True when an upgrade runs, is awaited or has ended the Configure request.
 bool StartFirmwareUpgrade(ToolState& state);

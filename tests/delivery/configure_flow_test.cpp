@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/control_ids.h"
+#include "core/control_ids.h"
 #include "app/form_events.h"
 #include "support/test_tool.h"
 

@@ -6,9 +6,9 @@
 #include <cstring>
 #include <string>
 
-#include "app/control_ids.h"
+#include "core/control_ids.h"
 #include "app/poll_pass.h"
-#include "formats/codepage.h"
+#include "core/codepage.h"
 #include "formats/image_layout.h"
 #include "formats/logger_image.h"
 #include "support/test_tool.h"

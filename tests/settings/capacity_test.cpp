@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/control_ids.h"
+#include "core/control_ids.h"
 #include "settings/capacity.h"
 #include "support/test_tool.h"
 

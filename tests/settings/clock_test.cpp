@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "app/control_ids.h"
+#include "core/control_ids.h"
 #include "settings/clock.h"
 #include "support/test_tool.h"
 

@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "app/control_ids.h"
+#include "core/control_ids.h"
 #include "settings/field_parsers.h"
 #include "support/memory_ports.h"
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "app/control_ids.h"
+#include "core/control_ids.h"
 #include "settings/validation.h"
 #include "support/test_tool.h"
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "app/ports.h"
-#include "app/state.h"
+#include "core/ports.h"
+#include "core/state.h"
 
 class MemoryForm : public FormPort {
  public:

@@ -13,7 +13,7 @@
 
 #include <stdlib.h>
 
-#include "app/control_ids.h"
+#include "core/control_ids.h"
 #include "settings/clock.h"
 #include "support/memory_ports.h"
 

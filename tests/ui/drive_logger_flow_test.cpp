@@ -7,7 +7,7 @@
 
 #include <filesystem>
 
-#include "app/control_ids.h"
+#include "core/control_ids.h"
 #include "sim/virtual_drive_logger.h"
 #include "sim/virtual_drives.h"
 #include "support/test_tool.h"

@@ -10,7 +10,7 @@
 #include <QMenu>
 #include <QPushButton>
 
-#include "app/control_ids.h"
+#include "core/control_ids.h"
 #include "ui/about_dialog.h"
 #include "window_fixture.h"
 

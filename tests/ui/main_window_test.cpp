@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <thread>
 
-#include "app/control_ids.h"
+#include "core/control_ids.h"
 #include "ui/form_template.h"
 #include "window_fixture.h"
 

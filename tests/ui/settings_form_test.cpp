@@ -4,7 +4,7 @@
 #include <QLabel>
 #include <QLineEdit>
 
-#include "app/control_ids.h"
+#include "core/control_ids.h"
 #include "window_fixture.h"
 
 namespace {

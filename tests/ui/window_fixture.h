@@ -15,7 +15,7 @@
 #include <functional>
 #include <memory>
 
-#include "app/state.h"
+#include "core/state.h"
 #include "support/memory_ports.h"
 #include "ui/main_window.h"
 

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "app/ports.h"
+#include "core/ports.h"
 
 // Every record the tool keeps for the whole run lives in one ToolState. The
 // window creates it; every operation receives it; a test makes a fresh one.

@@ -41,7 +41,7 @@ void AfterDecode(ToolState& state, uint8_t doneState) {
 void HidBranch(ToolState& state) {
   int32_t event = state.hid.linkEvent.load(std::memory_order_acquire);
   if (event == LinkArrived) {
-    state.hid.linkEvent.store(0, std::memory_order_release);
+    state.hid.storeLinkEvent(0);
     bool unlocked = SetupUnlocked(state);
     if (!ReadImageOverHid(state)) return;
     ExtractHeader(state.image, state.device);
@@ -49,7 +49,7 @@ void HidBranch(ToolState& state) {
     if (!DecodeHidImage(state, unlocked)) return;
     AfterDecode(state, upgrade::HidDone);
   } else if (event == LinkRemoved) {
-    state.hid.linkEvent.store(0, std::memory_order_release);
+    state.hid.storeLinkEvent(0);
     ResetForm(state);
   }
 }
@@ -121,7 +121,7 @@ void InitialiseForm(ToolState& state) {
 
   state.hid.rxState.store(RxIdle, std::memory_order_release);
   state.hid.deviceCount.store(0, std::memory_order_release);
-  state.hid.linkEvent.store(0, std::memory_order_release);
+  state.hid.storeLinkEvent(0);
 
   int zone = InitialTimeZoneIndex(-state.pcClock().standardOffsetMinutes());
   form.setSelection(ctl::TimeZone, zone >= 0 && zone < kTimeZoneEntries ? zone : -1);
@@ -181,7 +181,7 @@ int RunPollPass(ToolState& state) {
     return kDriveUpgradePeriodMs;
   }
   if (upgradeState == upgrade::HidSending) {
-    if (state.hid.writeOpen.load(std::memory_order_acquire)) return kHidUpgradePeriodMs;
+    if (state.hid.writeChannel.open()) return kHidUpgradePeriodMs;
     // The logger went away while its firmware was being sent.
     state.upgradeJob.length.store(0, std::memory_order_release);
     state.upgradeJob.sent.store(0, std::memory_order_release);

@@ -1,8 +1,12 @@
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // The core reaches the window and the operating system only through these
 // small interfaces. The Qt window and the Linux implementations sit behind
@@ -91,4 +95,67 @@ class DrivePort {
   virtual int findLoggerDrives(DriveTables& tables) = 0;
   // Whether the logger disk named by a disk path is still there.
   virtual bool diskPresent(const std::string& diskPath) = 0;
+};
+
+// ---- HID --------------------------------------------------------------------
+
+inline constexpr int kHidReportSize = 64;
+using HidReport = std::array<uint8_t, kHidReportSize>;
+
+// One HID interface present on the system.
+struct HidInterface {
+  uint16_t vendorId = 0;
+  uint16_t productId = 0;
+  uint16_t release = 0;  // the USB device's bcdDevice
+  std::string path;
+};
+
+enum class HidRead : uint8_t {
+  Report,    // a whole 64-byte input report arrived
+  Short,     // the read ended with fewer bytes than a report
+  TimedOut,  // nothing within the limit
+  Gone,      // the device has been unplugged
+  Failed,    // the wait failed for another reason
+};
+
+enum class HidWrite : uint8_t {
+  Written,   // the report went out; `count` says how many bytes
+  Busy,      // refused at once without being written; try again
+  TimedOut,  // not written within the limit
+  Gone,      // the device has been unplugged
+  Failed,    // failed for another reason
+};
+
+struct HidWriteResult {
+  HidWrite status = HidWrite::Failed;
+  std::size_t count = 0;
+};
+
+// An open channel to one HID interface. A channel is used by one thread at a
+// time; it is closed when the last owner lets go of it.
+class HidChannel {
+ public:
+  virtual ~HidChannel() = default;
+  // Waits up to `limitMs` for one input report. A report that has only partly
+  // arrived is kept and completed by the next call.
+  virtual HidRead read(HidReport& report, int limitMs) = 0;
+  // Writes one report, waiting at most `limitMs` for the device to take it.
+  virtual HidWriteResult write(const HidReport& report, int limitMs) = 0;
+};
+
+enum class HidAccess : uint8_t { Read, Write };
+
+enum class HidOpen : uint8_t { Opened, Gone, NoPermission, Failed };
+
+// The system's HID interfaces.
+class HidPort {
+ public:
+  virtual ~HidPort() = default;
+  // Every HID interface present now, in a repeatable order.
+  virtual std::vector<HidInterface> enumerate() = 0;
+  // Null unless `result` is Opened.
+  virtual std::shared_ptr<HidChannel> open(const std::string& path, HidAccess access,
+                                           HidOpen& result) = 0;
+  // Whether the interface at `path` is still there.
+  virtual bool present(const std::string& path) = 0;
 };

@@ -4,9 +4,13 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <utility>
 
 #include "core/ports.h"
+#include "core/wakeup.h"
 
 // Every record the tool keeps for the whole run lives in one ToolState. The
 // window creates it; every operation receives it; a test makes a fresh one.
@@ -163,21 +167,65 @@ struct AlarmEditState {
 // ---- USB links --------------------------------------------------------------
 
 inline constexpr int kPathTableSize = 27;
-inline constexpr int kHidReportSize = 64;
 inline constexpr int32_t RxIdle = -1;
 inline constexpr int32_t RxPending = -2;
 
-using HidReport = std::array<uint8_t, kHidReportSize>;
+// The write channel as the two threads hand it over. The receive thread puts
+// a channel in and takes it out; a writer takes its own reference for the
+// length of a write, so a channel is closed only once nobody writes through
+// it, and a write never reaches a closed or reused descriptor. The lock is
+// held for a pointer copy only, never across I/O.
+class WriteChannelSlot {
+ public:
+  std::shared_ptr<HidChannel> get() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return channel_;
+  }
+  void set(std::shared_ptr<HidChannel> channel) {
+    const bool open = channel != nullptr;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      channel_.swap(channel);
+    }
+    open_.store(open, std::memory_order_release);
+    // `channel` now holds the one taken out; it closes here unless a writer
+    // still holds it.
+  }
+  // The writeHandle test: whether a channel is in the slot.
+  bool open() const { return open_.load(std::memory_order_acquire); }
+
+ private:
+  mutable std::mutex mutex_;
+  std::shared_ptr<HidChannel> channel_;
+  std::atomic<bool> open_{false};
+};
 
 struct HidLink {
   std::array<std::string, kPathTableSize> devicePaths;  // receive thread only
   std::atomic<uint8_t> deviceCount{0};
-  std::string devicePath;                                // receive thread only
-  std::atomic<bool> writeOpen{false};
+  std::string devicePath;                               // receive thread only
+  std::shared_ptr<HidChannel> readChannel;              // receive thread only
+  WriteChannelSlot writeChannel;
   HidReport inputReport{};   // owned as rxState says
   HidReport outputReport{};
   std::atomic<int32_t> rxState{RxIdle};
   std::atomic<int32_t> linkEvent{0};  // 0 none, 1 arrived, 2 removed
+  // Notified after every store to rxState, linkEvent and writeChannel, so a
+  // thread waiting for one of them wakes at once instead of at its next poll.
+  Wakeup changed;
+
+  void storeRxState(int32_t value) {
+    rxState.store(value, std::memory_order_release);
+    changed.notify();
+  }
+  void storeLinkEvent(int32_t value) {
+    linkEvent.store(value, std::memory_order_release);
+    changed.notify();
+  }
+  void setWriteChannel(std::shared_ptr<HidChannel> channel) {
+    writeChannel.set(std::move(channel));
+    changed.notify();
+  }
 };
 
 // Logger volumes found by the last drive discovery, entry 0 first. On Linux a
@@ -202,6 +250,7 @@ struct Ports {
   MessagePort* messages = nullptr;
   ClockPort* clock = nullptr;
   DrivePort* drives = nullptr;  // none: no drive loggers are looked for
+  HidPort* hid = nullptr;       // none: no HID loggers are looked for
 };
 
 struct ToolState {

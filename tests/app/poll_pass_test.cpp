@@ -213,13 +213,17 @@ TEST_F(PollPass, FinishedDriveUpgradeLeadsStraightToConfigure) {
 
 TEST_F(PollPass, UpgradeStatesChooseThePeriod) {
   tool.state->poll.upgradeState = upgrade::HidSending;
-  tool.state->hid.writeOpen = true;
+  struct Unused : HidChannel {
+    HidRead read(HidReport&, int) override { return HidRead::TimedOut; }
+    HidWriteResult write(const HidReport&, int) override { return {}; }
+  };
+  tool.state->hid.setWriteChannel(std::make_shared<Unused>());
   tool.state->hid.deviceCount = 1;
   EXPECT_EQ(RunPollPass(tool.s()), 100);
   EXPECT_EQ(tool.drives.findCalls, 0);
 
   // The logger went away during the upgrade: reported, then the link is handled.
-  tool.state->hid.writeOpen = false;
+  tool.state->hid.setWriteChannel(nullptr);
   tool.state->hid.linkEvent = 2;
   tool.state->upgradeJob.length = 62464;
   EXPECT_EQ(RunPollPass(tool.s()), 50);

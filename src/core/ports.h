@@ -68,6 +68,10 @@ class MessagePort {
  public:
   virtual ~MessagePort() = default;
   virtual void show(std::string_view text, MessageIcon icon = MessageIcon::Warning) = 0;
+  // The window is closing and will show no more boxes: from now on a call
+  // from another thread, or one already waiting, returns without a box, so
+  // that thread can be stopped and joined.
+  virtual void closeForOtherThreads() {}
 };
 
 // The PC clock.

@@ -18,6 +18,7 @@
 #include "core/control_ids.h"
 #include "app/form_events.h"
 #include "app/poll_pass.h"
+#include "hid/receive_thread.h"
 #include "settings/clock.h"
 #include "ui/about_dialog.h"
 #include "ui/dialog_units.h"
@@ -110,11 +111,16 @@ CUSBDlg::CUSBDlg(ToolState& state, QWidget* parent)
   pollTimer_.setSingleShot(true);
   connect(&pollTimer_, &QTimer::timeout, this, &CUSBDlg::pollTimerExpired);
   InitialiseForm(state_);
+  if (state_.ports.hid) {
+    receiver_ = std::make_unique<HidReceiveThread>(state_, *state_.ports.hid);
+    receiver_->start();
+  }
   pollTimer_.start(kPollPeriodMs);
 }
 
 CUSBDlg::~CUSBDlg() {
   pollTimer_.stop();
+  stopReceiver();
   if (state_.ports.form == this) state_.ports.form = nullptr;
 }
 
@@ -257,7 +263,16 @@ void CUSBDlg::showAbout() {
 void CUSBDlg::done(int result) {
   closed_ = true;
   pollTimer_.stop();
+  stopReceiver();
   QDialog::done(result);
+}
+
+void CUSBDlg::stopReceiver() {
+  if (!receiver_) return;
+  // The thread may be waiting for a box that this closing window will not show.
+  if (state_.ports.messages) state_.ports.messages->closeForOtherThreads();
+  receiver_->stop();
+  receiver_.reset();
 }
 
 // One pass; the single-shot timer is re-armed only when the pass is over, so

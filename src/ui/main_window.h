@@ -3,12 +3,14 @@
 #include <QDialog>
 #include <QTimer>
 #include <map>
+#include <memory>
 
 #include "core/ports.h"
 #include "core/state.h"
 
 struct ControlTemplate;
 class DialogUnits;
+class HidReceiveThread;
 
 // The main window: the settings form and nothing more. It builds its
 // controls from the form template, lets the core read and write them through
@@ -70,4 +72,8 @@ class CUSBDlg : public QDialog, public FormPort {
   QTimer pollTimer_;
   QWidget* calendarPopup_ = nullptr;
   bool closed_ = false;
+  // Started with the window when the tool looks for HID loggers; stopped and
+  // joined before the window, and the state it uses, go away.
+  std::unique_ptr<HidReceiveThread> receiver_;
+  void stopReceiver();
 };

@@ -2,6 +2,7 @@
 
 #include <QMessageBox>
 #include <QThread>
+#include <chrono>
 #include <future>
 #include <memory>
 
@@ -17,16 +18,24 @@ void QtMessages::show(std::string_view text, MessageIcon icon) {
   }
   // Queued, with the caller waiting on its own promise: the hand-over then
   // rests on synchronisation the sanitizers can see, not on Qt's internals.
+  if (closedForOthers_.load(std::memory_order_acquire)) return;
   auto closed = std::make_shared<std::promise<void>>();
   std::future<void> done = closed->get_future();
   QMetaObject::invokeMethod(
       this,
       [this, message, icon, closed] {
-        present(message, icon);
+        if (!closedForOthers_.load(std::memory_order_acquire)) present(message, icon);
         closed->set_value();
       },
       Qt::QueuedConnection);
-  done.wait();
+  // The window may close while the box waits its turn; the caller must not
+  // wait for a box that will never come.
+  while (done.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready)
+    if (closedForOthers_.load(std::memory_order_acquire)) return;
+}
+
+void QtMessages::closeForOtherThreads() {
+  closedForOthers_.store(true, std::memory_order_release);
 }
 
 void QtMessages::present(const QString& text, MessageIcon icon) {

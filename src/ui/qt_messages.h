@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <atomic>
 
 #include "core/ports.h"
 
@@ -19,6 +20,7 @@ class QtMessages : public QObject, public MessagePort {
   void setDialogParent(QWidget* window);
 
   void show(std::string_view text, MessageIcon icon = MessageIcon::Warning) override;
+  void closeForOtherThreads() override;
 
  protected:
   // Shows one box and returns when it has been closed. Always runs on the
@@ -27,4 +29,5 @@ class QtMessages : public QObject, public MessagePort {
 
  private:
   QPointer<QWidget> dialogParent_;
+  std::atomic<bool> closedForOthers_{false};
 };

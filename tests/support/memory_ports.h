@@ -5,6 +5,7 @@
 
 #include <cctype>
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -96,6 +97,9 @@ class MemoryForm : public FormPort {
   }
 };
 
+// Records the messages instead of showing them. The receive thread shows
+// messages too, so recording is guarded; read through texts() or last()
+// while that thread runs.
 class MemoryMessages : public MessagePort {
  public:
   struct Shown {
@@ -104,9 +108,22 @@ class MemoryMessages : public MessagePort {
   };
   std::vector<Shown> shown;
   void show(std::string_view text, MessageIcon icon) override {
+    std::lock_guard<std::mutex> lock(mutex_);
     shown.push_back({std::string(text), icon});
   }
-  std::string last() const { return shown.empty() ? std::string() : shown.back().text; }
+  std::string last() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return shown.empty() ? std::string() : shown.back().text;
+  }
+  std::vector<std::string> texts() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<std::string> all;
+    for (const Shown& m : shown) all.push_back(m.text);
+    return all;
+  }
+
+ private:
+  mutable std::mutex mutex_;
 };
 
 class MemoryClock : public ClockPort {

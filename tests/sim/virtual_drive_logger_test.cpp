@@ -230,7 +230,18 @@ TEST(DemoOption, OnlyTheDemoOptionIsAccepted) {
   const char* folder[] = {"thlogger-config", "--demo=drive:/tmp/my logger"};
   EXPECT_EQ(ParseArgs(2, folder, demo), ArgsResult::Demo);
   EXPECT_EQ(demo.folder, "/tmp/my logger");
-  for (const char* bad : {"--demo=drive:", "--demo=hid", "--demo", "-v", "--demo=drivex"}) {
+  EXPECT_EQ(demo.kind, DemoKind::Drive);
+  const char* hid[] = {"thlogger-config", "--demo=hid:/tmp/h"};
+  EXPECT_EQ(ParseArgs(2, hid, demo), ArgsResult::Demo);
+  EXPECT_EQ(demo.kind, DemoKind::Hid);
+  EXPECT_EQ(demo.folder, "/tmp/h");
+  hid[1] = "--demo=hid";
+  EXPECT_EQ(ParseArgs(2, hid, demo), ArgsResult::Demo);
+  EXPECT_TRUE(demo.folder.empty());
+  EXPECT_EQ(ParseArgs(2, drive, demo), ArgsResult::Demo);
+  EXPECT_EQ(demo.kind, DemoKind::Drive);
+  for (const char* bad : {"--demo=drive:", "--demo=hid:", "--demo=hidraw", "--demo", "-v",
+                          "--demo=drivex"}) {
     const char* args[] = {"thlogger-config", bad};
     EXPECT_EQ(ParseArgs(2, args, demo), ArgsResult::Invalid) << bad;
   }

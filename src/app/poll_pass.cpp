@@ -119,7 +119,7 @@ void InitialiseForm(ToolState& state) {
   state.poll.driveCount = 0;
   state.poll.driveState = Scan;
 
-  state.hid.rxState.store(RxIdle, std::memory_order_release);
+  state.hid.storeRxState(RxIdle);
   state.hid.deviceCount.store(0, std::memory_order_release);
   state.hid.storeLinkEvent(0);
 

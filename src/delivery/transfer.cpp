@@ -32,7 +32,7 @@ void EndDelivery(ToolState& state) {
 // after a command that awaits no answer the receive thread may own it.
 void ReleaseAnswer(HidLink& hid) {
   if (hid.rxState.load(std::memory_order_acquire) >= 0)
-    hid.rxState.store(RxIdle, std::memory_order_release);
+    hid.storeRxState(RxIdle);
 }
 
 void HidRoute(ToolState& state) {

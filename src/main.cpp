@@ -8,6 +8,7 @@
 #include "core/state.h"
 #include "app/system_clock.h"
 #include "drive/drive_discovery.h"
+#include "hid/hidraw_port.h"
 #include "sim/drive_demo.h"
 #include "ui/main_window.h"
 #include "ui/qt_messages.h"
@@ -21,7 +22,7 @@ int main(int argc, char** argv) {
   DemoRequest demoRequest;
   const ArgsResult args = ParseArgs(argc, argv, demoRequest);
   if (args == ArgsResult::Invalid) {
-    std::fputs("usage: thlogger-config [--demo=drive[:DIR]]\n", stderr);
+    std::fputs(kUsage, stderr);
     return 2;
   }
 
@@ -40,19 +41,33 @@ int main(int argc, char** argv) {
   auto state = std::make_unique<ToolState>();
   SystemClock clock;
   SysfsDrives drives;
-  std::unique_ptr<DriveDemo> demo;
+  HidrawPort hidraw;  // before the window, whose receive thread uses it
+  std::unique_ptr<DriveDemo> driveDemo;
+  std::unique_ptr<HidDemo> hidDemo;
+  state->ports.messages = &messages;
+  state->ports.clock = &clock;
+  state->ports.drives = &drives;
+  state->ports.hid = &hidraw;
   if (args == ArgsResult::Demo) {
+    // The virtual logger is the only one the tool sees.
     std::string error;
-    demo = std::make_unique<DriveDemo>(demoRequest, error);
+    if (demoRequest.kind == DemoKind::Hid) {
+      hidDemo = std::make_unique<HidDemo>(demoRequest, error);
+      state->ports.hid = &hidDemo->port();
+      state->ports.drives = nullptr;
+    } else {
+      driveDemo = std::make_unique<DriveDemo>(demoRequest, error);
+      state->ports.drives = &driveDemo->drives();
+      state->ports.hid = nullptr;
+    }
     if (!error.empty()) {
       std::fprintf(stderr, "thlogger-config: %s\n", error.c_str());
       return 1;
     }
-    std::fprintf(stderr, "thlogger-config: virtual drive logger in %s\n", demo->folder().c_str());
+    std::fprintf(stderr, "thlogger-config: virtual %s logger in %s\n",
+                 hidDemo ? "HID" : "drive", hidDemo ? hidDemo->folder().c_str()
+                                                    : driveDemo->folder().c_str());
   }
-  state->ports.messages = &messages;
-  state->ports.clock = &clock;
-  state->ports.drives = demo ? &demo->drives() : static_cast<DrivePort*>(&drives);
 
   CUSBDlg window(*state);
   messages.setDialogParent(&window);

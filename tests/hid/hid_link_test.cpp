@@ -14,6 +14,7 @@
 #include "hid/receive_thread.h"
 #include "sim/memory_hid.h"
 #include "sim/virtual_hid_logger.h"
+#include "support/poll_passes.h"
 #include "support/test_tool.h"
 
 namespace {
@@ -37,15 +38,8 @@ class HidFamily : public ::testing::Test {
   }
 
   std::string Caption() { return tool.form.text(ctl::Configure); }
-  // Runs a pass every 5 ms until `done` holds or `limit` has passed.
   bool PassUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 3s) {
-    const auto end = Clock::now() + limit;
-    while (!done()) {
-      if (Clock::now() > end) return false;
-      RunPollPass(tool.s());
-      std::this_thread::sleep_for(5ms);
-    }
-    return true;
+    return ::PassUntil(tool.s(), done, limit);
   }
   bool Connected() {
     return PassUntil([&] { return Caption() == "Configure"; });

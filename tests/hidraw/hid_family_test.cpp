@@ -15,6 +15,7 @@
 #include "hid/receive_thread.h"
 #include "sim/virtual_hid_logger.h"
 #include "support/fake_hidraw_logger.h"
+#include "support/poll_passes.h"
 #include "support/test_tool.h"
 
 namespace {
@@ -49,13 +50,7 @@ class HidFamilyOnHidraw : public ::testing::Test {
 
   std::string Caption() { return tool.form.text(ctl::Configure); }
   bool PassUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 3s) {
-    const auto end = Clock::now() + limit;
-    while (!done()) {
-      if (Clock::now() > end) return false;
-      RunPollPass(tool.s());
-      std::this_thread::sleep_for(5ms);
-    }
-    return true;
+    return ::PassUntil(tool.s(), done, limit);
   }
   int Transfers() {
     std::lock_guard<std::mutex> lock(loggerMutex);

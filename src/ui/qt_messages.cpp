@@ -1,10 +1,14 @@
 #include "ui/qt_messages.h"
 
+#include <QCoreApplication>
+#include <QEvent>
 #include <QMessageBox>
 #include <QThread>
 #include <chrono>
-#include <future>
-#include <memory>
+
+namespace {
+const QEvent::Type kRequestsWaiting = static_cast<QEvent::Type>(QEvent::User + 1);
+}
 
 QtMessages::QtMessages(QObject* parent) : QObject(parent) {}
 
@@ -16,18 +20,16 @@ void QtMessages::show(std::string_view text, MessageIcon icon) {
     present(message, icon);
     return;
   }
-  // Queued, with the caller waiting on its own promise: the hand-over then
-  // rests on synchronisation the sanitizers can see, not on Qt's internals.
   if (closedForOthers_.load(std::memory_order_acquire)) return;
-  auto closed = std::make_shared<std::promise<void>>();
-  std::future<void> done = closed->get_future();
-  QMetaObject::invokeMethod(
-      this,
-      [this, message, icon, closed] {
-        if (!closedForOthers_.load(std::memory_order_acquire)) present(message, icon);
-        closed->set_value();
-      },
-      Qt::QueuedConnection);
+  auto request = std::make_shared<Request>();
+  request->text = message;
+  request->icon = icon;
+  std::future<void> done = request->closed.get_future();
+  {
+    std::lock_guard<std::mutex> lock(requestsMutex_);
+    requests_.push_back(std::move(request));
+  }
+  QCoreApplication::postEvent(this, new QEvent(kRequestsWaiting));
   // The window may close while the box waits its turn; the caller must not
   // wait for a box that will never come.
   while (done.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready)
@@ -36,6 +38,21 @@ void QtMessages::show(std::string_view text, MessageIcon icon) {
 
 void QtMessages::closeForOtherThreads() {
   closedForOthers_.store(true, std::memory_order_release);
+}
+
+void QtMessages::customEvent(QEvent* event) {
+  if (event->type() != kRequestsWaiting) return;
+  for (;;) {
+    std::shared_ptr<Request> request;
+    {
+      std::lock_guard<std::mutex> lock(requestsMutex_);
+      if (requests_.empty()) return;
+      request = std::move(requests_.front());
+      requests_.pop_front();
+    }
+    if (!closedForOthers_.load(std::memory_order_acquire)) present(request->text, request->icon);
+    request->closed.set_value();
+  }
 }
 
 void QtMessages::present(const QString& text, MessageIcon icon) {

@@ -4,6 +4,10 @@
 #include <QPointer>
 #include <QString>
 #include <atomic>
+#include <deque>
+#include <future>
+#include <memory>
+#include <mutex>
 
 #include "core/ports.h"
 
@@ -26,8 +30,20 @@ class QtMessages : public QObject, public MessagePort {
   // Shows one box and returns when it has been closed. Always runs on the
   // user-interface thread. Tests replace it to record instead of showing.
   virtual void present(const QString& text, MessageIcon icon);
+  void customEvent(QEvent* event) override;
 
  private:
+  struct Request {
+    QString text;
+    MessageIcon icon = MessageIcon::Warning;
+    std::promise<void> closed;
+  };
+
   QPointer<QWidget> dialogParent_;
   std::atomic<bool> closedForOthers_{false};
+  // Boxes asked for by other threads, waiting for the user-interface thread.
+  // The queue, not the posted event, carries them over, so the hand-over
+  // rests on a lock the sanitizers can see rather than on Qt's internals.
+  std::mutex requestsMutex_;
+  std::deque<std::shared_ptr<Request>> requests_;
 };

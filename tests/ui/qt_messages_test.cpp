@@ -4,6 +4,7 @@
 #include <QMessageBox>
 #include <QThread>
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "window_fixture.h"
@@ -46,6 +47,23 @@ TEST(QtMessagesTest, ACallFromAWorkerBlocksOnlyThatThreadUntilTheBoxCloses) {
   EXPECT_TRUE(messages.callerWasWaiting);
   EXPECT_EQ(messages.text, "Upgrade failed,Make sure the device is connected well");
   EXPECT_EQ(messages.icon, MessageIcon::None);
+}
+
+// A closing window shows no more boxes: a thread waiting for one is let go,
+// so it can be stopped and joined without the box ever appearing.
+TEST(QtMessagesTest, ClosingLetsAWaitingThreadGoWithoutABox) {
+  TestApp();
+  RecordingMessages messages;
+  std::thread worker([&] {
+    messages.show("HID接收错误!", MessageIcon::Warning);
+    messages.callerReturned = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));  // no events run meanwhile
+  messages.closeForOtherThreads();
+  worker.join();
+  RunEventsFor(50);
+  EXPECT_TRUE(messages.callerReturned);
+  EXPECT_EQ(messages.shown, 0);
 }
 
 TEST(QtMessagesTest, ShowsAModalBoxWithOneOkButtonAndTheToolsName) {

@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include "upgrade/firmware_images.h"
 #include "ui/dialog_units.h"
 #include "ui/window_icon.h"
 
@@ -17,12 +18,13 @@ struct AboutText {
   int x, y, width, height;
 };
 
-constexpr AboutText kTexts[] = {
-    {"  ", 42, 6, 114, 8},
-    {"MKL26Z128VFT4 V4.094-6B", 42, 14, 114, 8},
-    {"STM32F072CBT6 V2.403-42", 42, 26, 114, 8},
-    {"Config Tool V3.35", 42, 38, 68, 8},
-};
+// The line beside the OK button says which images the build carries: a
+// logger upgraded with a stand-in is left without working firmware, so whoever
+// hands a build on can see at a glance which kind it is. The tool's version
+// takes the otherwise empty first line.
+const char* ImagesText() {
+  return FirmwareImagesAreStandIns() ? "Stand-in firmware" : "Vendor firmware";
+}
 
 }  // namespace
 
@@ -40,7 +42,13 @@ CAboutDlg::CAboutDlg(QWidget* parent)
   icon->setPixmap(ToolIconPixmap(32));
   icon->setGeometry(QRect(units.rect(14, 14, 0, 0).topLeft(), QSize(32, 32)));
 
-  for (const AboutText& t : kTexts) {
+  const AboutText texts[] = {
+      {"Config Tool V3.35", 42, 6, 114, 8},
+      {"MKL26Z128VFT4 V4.094-6B", 42, 14, 114, 8},
+      {"STM32F072CBT6 V2.403-42", 42, 26, 114, 8},
+      {ImagesText(), 42, 38, 68, 8},
+  };
+  for (const AboutText& t : texts) {
     auto* label = new QLabel(QString::fromUtf8(t.text), this);
     label->setTextFormat(Qt::PlainText);
     label->setGeometry(units.rect(t.x, t.y, t.width, t.height));

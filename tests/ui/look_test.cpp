@@ -12,6 +12,7 @@
 
 #include "core/control_ids.h"
 #include "ui/about_dialog.h"
+#include "upgrade/firmware_images.h"
 #include "window_fixture.h"
 
 namespace {
@@ -74,8 +75,16 @@ TEST_F(Look, F1AndTheContextMenuOpenTheAboutBox) {
     auto* about = qobject_cast<CAboutDlg*>(modal);
     ASSERT_NE(about, nullptr);
     title = about->windowTitle();
-    for (QLabel* label : about->findChildren<QLabel*>())
-      if (!label->text().trimmed().isEmpty()) texts << label->text();
+    const QRect ok = about->findChild<QPushButton*>("ok")->geometry();
+    for (QLabel* label : about->findChildren<QLabel*>()) {
+      if (label->text().trimmed().isEmpty()) continue;
+      texts << label->text();
+      // Each line whole in its box, none under the OK button.
+      SCOPED_TRACE(label->text().toStdString());
+      EXPECT_LE(label->sizeHint().width(), label->width());
+      EXPECT_TRUE(about->rect().contains(label->geometry()));
+      EXPECT_FALSE(label->geometry().intersects(ok));
+    }
     const QString picture = ArtifactsDir() + "/about_box.png";
     about->grab().save(picture);
     about->findChild<QPushButton*>("ok")->click();
@@ -87,6 +96,9 @@ TEST_F(Look, F1AndTheContextMenuOpenTheAboutBox) {
   EXPECT_EQ(title, "About FW");
   EXPECT_TRUE(texts.contains("MKL26Z128VFT4 V4.094-6B"));
   EXPECT_TRUE(texts.contains("STM32F072CBT6 V2.403-42"));
+  EXPECT_TRUE(texts.contains("Config Tool V3.35"));
+  // Which images the build embedded: stand-ins unless THLOGGER_FIRMWARE_DIR.
+  EXPECT_TRUE(texts.contains(FirmwareImagesAreStandIns() ? "Stand-in firmware" : "Vendor firmware"));
   EXPECT_TRUE(window->isVisible());  // OK closed the box, not the window
 
   // The context menu's single item, picked with Enter.

@@ -6,7 +6,9 @@
 
 #include "drive/logger_files.h"
 #include "drive/volume_io.h"
+#include "formats/image_layout.h"
 #include "formats/logger_image.h"
+#include "upgrade/firmware_images.h"
 
 namespace fs = std::filesystem;
 
@@ -51,19 +53,34 @@ void PrepareFolder(const DemoRequest& request, std::string& folder, bool& scratc
   while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
 }
 
+// One version below what the tool carries: Configure upgrades it first.
+template <typename Logger>
+void StartOld(Logger& logger, uint16_t carried) {
+  const uint16_t old = static_cast<uint16_t>(carried - 1);
+  logger.setU8(img::FwVersionHigh, static_cast<uint8_t>(old >> 8));
+  logger.setU8(img::FwVersionLow, static_cast<uint8_t>(old));
+}
+
 }  // namespace
 
 ArgsResult ParseArgs(int argc, const char* const* argv, DemoRequest& demo) {
   if (argc <= 1) return ArgsResult::Normal;
   if (argc > 2) return ArgsResult::Invalid;
   const std::string_view arg = argv[1];
-  if (MatchDemo(arg, "--demo=drive", demo)) {
-    demo.kind = DemoKind::Drive;
-    return ArgsResult::Demo;
-  }
-  if (MatchDemo(arg, "--demo=hid", demo)) {
-    demo.kind = DemoKind::Hid;
-    return ArgsResult::Demo;
+  struct Option {
+    const char* name;
+    DemoKind kind;
+    bool oldFirmware;
+  };
+  for (const Option& o : {Option{"--demo=drive", DemoKind::Drive, false},
+                          Option{"--demo=hid", DemoKind::Hid, false},
+                          Option{"--demo=old-drive", DemoKind::Drive, true},
+                          Option{"--demo=old-hid", DemoKind::Hid, true}}) {
+    if (MatchDemo(arg, o.name, demo)) {
+      demo.kind = o.kind;
+      demo.oldFirmware = o.oldFirmware;
+      return ArgsResult::Demo;
+    }
   }
   return ArgsResult::Invalid;
 }
@@ -73,6 +90,7 @@ DriveDemo::DriveDemo(const DemoRequest& request, std::string& error) {
   if (!error.empty()) return;
   logger_ = std::make_unique<VirtualDriveLogger>(
       folder_, scratch_ ? std::string() : LoggerFilePath(folder_, kDemoLogName));
+  if (request.oldFirmware) StartOld(*logger_, kAppImageStm32Version);
   // A "DAT.SRC" already in the folder, say a copy of a real logger's, is its image.
   logger_->adoptExistingImage();
   if (!logger_->plugIn()) {
@@ -91,6 +109,7 @@ DriveDemo::~DriveDemo() {
     if (!logger_->plugged()) logger_->plugIn();
     fs::remove_all(LoggerFilePath(folder_, kConfigFile), ec);
     fs::remove_all(LoggerFilePath(folder_, kConfirmFile), ec);
+    fs::remove_all(LoggerFilePath(folder_, kFirmwareFile), ec);
   }
 }
 
@@ -99,6 +118,7 @@ HidDemo::HidDemo(const DemoRequest& request, std::string& error) {
   if (!error.empty()) return;
   logger_ = std::make_unique<VirtualHidLogger>(
       scratch_ ? std::string() : LoggerFilePath(folder_, kDemoLogName));
+  if (request.oldFirmware) StartOld(*logger_, kAppImageKl26Version);
   // The image a previous run left, when it is an HID-family logger's.
   auto kept = std::make_unique<LoggerImage>();
   if (std::FILE* in = std::fopen(LoggerFilePath(folder_, kImageFile).c_str(), "rb")) {
@@ -112,6 +132,7 @@ HidDemo::HidDemo(const DemoRequest& request, std::string& error) {
   logger_->onTransfer = [this](VirtualHidLogger::Outcome outcome) {
     if (outcome == VirtualHidLogger::Outcome::Applied) saveImage();
   };
+  logger_->onUpgrade = [this] { saveImage(); };
   port_.add(*logger_);
   if (!saveImage()) error = "cannot write the virtual logger's image into " + folder_;
 }

@@ -11,20 +11,24 @@
 #include "sim/virtual_hid_logger.h"
 
 // The command line's one option: "--demo=drive" plugs in a virtual drive
-// logger, "--demo=hid" a virtual HID logger; ":DIR" after either keeps the
-// logger's files in DIR.
+// logger, "--demo=hid" a virtual HID logger; "--demo=old-drive" and
+// "--demo=old-hid" the same loggers one version below the firmware the tool
+// carries, so Configure upgrades them first. ":DIR" after any of them keeps
+// the logger's files in DIR.
 enum class DemoKind { Drive, Hid };
 
 struct DemoRequest {
   std::string folder;  // empty: a scratch folder that goes at exit
   DemoKind kind = DemoKind::Drive;
+  bool oldFirmware = false;  // a fresh logger starts at an older version (a kept image wins)
 };
 
 enum class ArgsResult { Normal, Demo, Invalid };
 ArgsResult ParseArgs(int argc, const char* const* argv, DemoRequest& demo);
 
 inline constexpr const char* kUsage =
-    "usage: thlogger-config [--demo=drive[:DIR] | --demo=hid[:DIR]]\n";
+    "usage: thlogger-config [--demo=drive[:DIR] | --demo=hid[:DIR] |\n"
+    "                        --demo=old-drive[:DIR] | --demo=old-hid[:DIR]]\n";
 
 inline constexpr const char* kDemoLogName = "received-config.log";
 
@@ -50,8 +54,8 @@ class DriveDemo {
 
 // A virtual HID logger plugged in for the whole run, behind an in-memory HID
 // port. Its image is kept in the folder as a sealed "DAT.SRC", written at the
-// start, after every applied transfer and at exit, and taken up again by the
-// next run when it is an HID-family logger's.
+// start, after every applied transfer or upgrade and at exit, and taken up
+// again by the next run when it is an HID-family logger's.
 class HidDemo {
  public:
   // Empty `error` on success; otherwise why the demo could not start.

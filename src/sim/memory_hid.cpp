@@ -23,6 +23,20 @@ void WaitFor(std::condition_variable& changed, std::unique_lock<std::mutex>& loc
     changed.wait(lock);
 }
 
+// A fresh connection to the logger: what plug() does.
+void Connect(Device& d) {
+  d.returnAt.reset();
+  d.logger->plugIn();
+  ++d.connection;
+  d.answers.clear();
+  d.changed.notify_all();
+}
+
+// Back from re-enumerating once its absence is over; under the device's lock.
+void ReturnIfDue(Device& d) {
+  if (d.logger && d.returnAt && Clock::now() >= *d.returnAt) Connect(d);
+}
+
 class MemoryHidChannel : public HidChannel {
  public:
   MemoryHidChannel(std::shared_ptr<Device> device, uint64_t connection, HidAccess access)
@@ -65,6 +79,11 @@ class MemoryHidChannel : public HidChannel {
       return {HidWrite::Written, d.faults.shortCount};
 
     const std::optional<HidReport> answer = d.logger->handle(report);
+    if (d.logger->takeReenumeration()) {
+      // Gone as the report arrived, back after a while as a fresh connection.
+      d.logger->unplug();
+      d.returnAt = Clock::now() + d.logger->reenumerateAbsence;
+    }
     if (!d.logger->plugged()) {
       // Pulled out as the report arrived: it was taken, but nothing follows.
       d.answers.clear();
@@ -113,17 +132,14 @@ std::size_t MemoryHidPort::add(VirtualHidLogger& logger, uint16_t release, uint1
 void MemoryHidPort::plug(std::size_t index) {
   Device& d = *devices_.at(index);
   std::lock_guard<std::mutex> lock(d.mutex);
-  if (!d.logger) return;
-  d.logger->plugIn();
-  ++d.connection;
-  d.answers.clear();
-  d.changed.notify_all();
+  if (d.logger) Connect(d);
 }
 
 void MemoryHidPort::unplug(std::size_t index) {
   Device& d = *devices_.at(index);
   std::lock_guard<std::mutex> lock(d.mutex);
   if (!d.logger) return;
+  d.returnAt.reset();
   d.logger->unplug();
   d.answers.clear();
   d.changed.notify_all();
@@ -140,6 +156,7 @@ std::vector<HidInterface> MemoryHidPort::enumerate() {
   std::vector<HidInterface> found;
   for (const std::shared_ptr<Device>& device : devices_) {
     std::lock_guard<std::mutex> lock(device->mutex);
+    ReturnIfDue(*device);
     if (device->logger && device->logger->plugged()) found.push_back(device->id);
   }
   return found;
@@ -150,6 +167,7 @@ std::shared_ptr<HidChannel> MemoryHidPort::open(const std::string& path, HidAcce
   for (const std::shared_ptr<Device>& device : devices_) {
     if (device->id.path != path) continue;
     std::lock_guard<std::mutex> lock(device->mutex);
+    ReturnIfDue(*device);
     if (!device->logger || !device->logger->plugged()) break;
     result = HidOpen::Opened;
     return std::make_shared<MemoryHidChannel>(device, device->connection, access);
@@ -162,6 +180,7 @@ bool MemoryHidPort::present(const std::string& path) {
   for (const std::shared_ptr<Device>& device : devices_) {
     if (device->id.path != path) continue;
     std::lock_guard<std::mutex> lock(device->mutex);
+    ReturnIfDue(*device);
     return device->logger && device->logger->plugged();
   }
   return false;

@@ -7,6 +7,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,9 @@
 // becomes readable once the logger's latency has passed. The tool reads on
 // its receive thread and writes on its user-interface thread, so every call
 // is safe from any thread; the port's lock is the device's, never the tool's.
+// A logger that asks to re-enumerate is unplugged at once and plugged in
+// again by the first enumerate(), open() or present() after its absence, so
+// the tool's searches bring it back without a thread of the port's own.
 class MemoryHidPort : public HidPort {
  public:
   // Faults of the link itself rather than of the logger.
@@ -45,6 +49,7 @@ class MemoryHidPort : public HidPort {
   // A fresh connection: channels opened before stay Gone.
   void plug(std::size_t index);
   // Blocked and later reads and writes of its channels return Gone at once.
+  // A logger away to re-enumerate then stays away.
   void unplug(std::size_t index);
   void setLinkFaults(std::size_t index, LinkFaults faults);
 
@@ -78,6 +83,7 @@ struct MemoryHidPort::Device {
   uint64_t connection = 0;  // counts plug-ins; a channel belongs to one
   std::deque<Answer> answers;
   LinkFaults faults;
+  std::optional<std::chrono::steady_clock::time_point> returnAt;  // away to re-enumerate
 
   bool connected(uint64_t channelConnection) const {
     return logger && logger->plugged() && connection == channelConnection;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <iterator>
 #include <span>
 
@@ -12,6 +13,7 @@
 #include "formats/logger_image.h"
 #include "formats/record_layout.h"
 #include "sim/logger_parameters.h"
+#include "upgrade/firmware_images.h"
 
 namespace fs = std::filesystem;
 
@@ -30,6 +32,25 @@ bool WriteAll(const std::string& path, const std::vector<uint8_t>& bytes) {
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
   out.close();
   return !out.fail();
+}
+
+constexpr uint8_t kClockCommand = 0x03;
+constexpr uint8_t kFirmwareCommand = 0x64;
+
+// The block that asks for an upgrade: the clock record with zeros, the
+// firmware record naming the file, and the end record; 29 bytes.
+std::vector<uint8_t> UpgradeBlock(uint8_t address) {
+  std::vector<uint8_t> block;
+  auto record = [&](uint8_t command, std::initializer_list<uint8_t> data) {
+    const std::size_t start = block.size();
+    block.insert(block.end(), {0x55, static_cast<uint8_t>(data.size() + 5), address, command});
+    block.insert(block.end(), data);
+    block.push_back(Sum8(block.data() + start, block.size() - start));
+  };
+  record(kClockCommand, {0, 0, 0, 0, 0, 0});
+  record(kFirmwareCommand, {'A', 'P', 'P', '.', 'B', 'I', 'N', 0});
+  record(kEndCommand, {});
+  return block;
 }
 
 }  // namespace
@@ -73,12 +94,14 @@ bool VirtualDriveLogger::plugIn() {
   plugged_ = true;
   awayPolls_ = 0;
   spoiled_.clear();
+  spoiledFirmware_.clear();
   return true;
 }
 
 void VirtualDriveLogger::unplug() {
   std::error_code ec;
-  for (const char* name : {kConfigFile, kConfirmFile, kImageFile}) fs::remove_all(file(name), ec);
+  for (const char* name : {kConfigFile, kConfirmFile, kFirmwareFile, kImageFile})
+    fs::remove_all(file(name), ec);
   plugged_ = false;
 }
 
@@ -89,7 +112,7 @@ void VirtualDriveLogger::poll() {
     return;
   }
   std::error_code ec;
-  for (const char* name : {kConfigFile, kConfirmFile}) {
+  for (const char* name : {kConfigFile, kConfirmFile, kFirmwareFile}) {
     // Names taken by directories cannot be created as files, even by root;
     // the directories go again when the fault is switched off.
     if (faults.readOnly)
@@ -98,10 +121,13 @@ void VirtualDriveLogger::poll() {
       fs::remove(file(name), ec);
   }
   const bool configPresent = fs::is_regular_file(file(kConfigFile), ec);
-  if (faults.removeAfterWrite && configPresent) {
+  const bool firmwarePresent = fs::is_regular_file(file(kFirmwareFile), ec);
+  if (faults.removeAfterWrite && (configPresent || firmwarePresent)) {
     unplug();
     return;
   }
+  if (firmwarePresent && (faults.firmwareShortWrite || faults.firmwareDifferingReadBack))
+    spoilFirmwareFile();
   if (!faults.silent && fs::is_regular_file(file(kConfirmFile), ec)) {
     applyConfirmed();
     return;
@@ -119,6 +145,22 @@ void VirtualDriveLogger::spoilConfigFile() {
   if (WriteAll(file(kConfigFile), bytes)) spoiled_ = bytes;
 }
 
+void VirtualDriveLogger::spoilFirmwareFile() {
+  const std::string path = file(kFirmwareFile);
+  std::vector<uint8_t> bytes;
+  if (!ReadAll(path, bytes) || bytes.empty() || bytes == spoiledFirmware_) return;
+  if (faults.firmwareShortWrite) {
+    bytes.pop_back();
+    // A new file in its place: the tool's descriptor, if it is still
+    // writing, goes on into the old one.
+    std::error_code ec;
+    fs::remove(path, ec);
+  } else {
+    bytes[bytes.size() / 2] ^= 0x5A;
+  }
+  if (WriteAll(path, bytes)) spoiledFirmware_ = std::move(bytes);
+}
+
 void VirtualDriveLogger::applyConfirmed() {
   std::vector<uint8_t> confirm;
   std::vector<uint8_t> block;
@@ -128,7 +170,10 @@ void VirtualDriveLogger::applyConfirmed() {
     return;
   ++receivedBlocks_;
   lastBlock_ = block;
-  lastOutcome_ = applyBlock(block) ? Outcome::Applied : Outcome::Refused;
+  if (upgradeRequested(block))
+    lastOutcome_ = takeUpgrade(block) ? Outcome::Upgraded : Outcome::Refused;
+  else
+    lastOutcome_ = applyBlock(block) ? Outcome::Applied : Outcome::Refused;
   log(block, lastOutcome_);
   // Re-enumerate: gone for a while, then back with the new parameters.
   unplug();
@@ -155,6 +200,36 @@ bool VirtualDriveLogger::applyBlock(const std::vector<uint8_t>& block) {
   return ApplyRecords(image_, records, ApplyRules{}, lastClock_);
 }
 
+// A firmware record among no settings but the clock asks for an upgrade. A
+// configuration may carry records without a setting (the firmware record
+// too), which are passed over as before.
+bool VirtualDriveLogger::upgradeRequested(const std::vector<uint8_t>& block) const {
+  bool firmware = false;
+  for (std::size_t at = 0;;) {
+    const RecordView r = ReadRecord(block, at);
+    if (r.status != RecordStatus::Ok || r.command == kEndCommand) return firmware;
+    if (r.command == kFirmwareCommand)
+      firmware = true;
+    else if (r.command != kClockCommand)
+      return false;
+    at += r.length;
+  }
+}
+
+bool VirtualDriveLogger::takeUpgrade(const std::vector<uint8_t>& block) {
+  std::vector<uint8_t> firmware;
+  if (block != UpgradeBlock(RecordAddressByte(image_[img::FwVersionHigh])) ||
+      !ReadAll(file(kFirmwareFile), firmware) || firmware.size() != kAppImageStm32Length)
+    return false;
+  firmwareReceived_ = std::move(firmware);
+  ++upgrades_;
+  if (!faults.oldVersionAfterUpgrade) {
+    image_[img::FwVersionHigh] = static_cast<uint8_t>(kAppImageStm32Version >> 8);
+    image_[img::FwVersionLow] = static_cast<uint8_t>(kAppImageStm32Version);
+  }
+  return true;
+}
+
 void VirtualDriveLogger::log(const std::vector<uint8_t>& block, Outcome outcome) const {
-  AppendReceivedLog(logPath_, outcome == Outcome::Applied, block);
+  AppendReceivedLog(logPath_, outcome != Outcome::Refused, block);
 }

@@ -10,7 +10,10 @@
 // A drive-family logger that lives in a directory, its "volume". It behaves
 // as a logger does towards the tool: it offers its parameters in a sealed
 // "DAT.SRC", and once "OK.DAT" confirms a "CONFIG.CFG" it applies the
-// records, clears the files and re-enumerates with a fresh "DAT.SRC".
+// records, clears the files and re-enumerates with a fresh "DAT.SRC". A
+// confirmed upgrade block (the clock record with zeros, the firmware record
+// naming "APP.BIN", the end record) takes "APP.BIN" as its firmware instead,
+// and it comes back at the version the tool carries.
 // The demo, the tests and the benchmarks all use this one model.
 class VirtualDriveLogger {
  public:
@@ -21,9 +24,14 @@ class VirtualDriveLogger {
     bool differingReadBack = false;  // "CONFIG.CFG" reads back with a flipped byte
     bool removeAfterWrite = false;   // pulled out once "CONFIG.CFG" has arrived
     bool silent = false;             // never acts on "OK.DAT"
+    // At the logger's first look at a new "APP.BIN": it loses its last byte,
+    // and what the tool may still write lands in a file nobody sees.
+    bool firmwareShortWrite = false;
+    bool firmwareDifferingReadBack = false;  // ... it gets a flipped byte
+    bool oldVersionAfterUpgrade = false;     // takes an upgrade, comes back at its old version
   };
 
-  enum class Outcome { None, Applied, Refused };
+  enum class Outcome { None, Applied, Refused, Upgraded };
 
   // `volume` is the directory; `logPath`, when not empty, a file that gets
   // one line per received "CONFIG.CFG" (its bytes in hex and the outcome).
@@ -36,8 +44,8 @@ class VirtualDriveLogger {
   void unplug();  // removes the logger's files
   bool plugged() const { return plugged_; }
 
-  // Advances the model by one step: acts on a confirmed configuration,
-  // applies the faults, counts down a re-enumeration.
+  // Advances the model by one step: acts on a confirmed configuration or
+  // upgrade, applies the faults, counts down a re-enumeration.
   void poll();
 
   Faults faults;
@@ -46,7 +54,10 @@ class VirtualDriveLogger {
   const std::string& volume() const { return volume_; }
   const std::vector<uint8_t>& image() const { return image_; }
   std::vector<uint8_t>& image() { return image_; }
-  int receivedBlocks() const { return receivedBlocks_; }
+  int receivedBlocks() const { return receivedBlocks_; }  // upgrade blocks included
+  int upgrades() const { return upgrades_; }              // upgrade blocks taken
+  // "APP.BIN" as the last upgrade taken found it.
+  const std::vector<uint8_t>& firmwareReceived() const { return firmwareReceived_; }
   const std::vector<uint8_t>& lastBlock() const { return lastBlock_; }
   Outcome lastOutcome() const { return lastOutcome_; }
   const LoggerClock& lastClock() const { return lastClock_; }
@@ -65,7 +76,10 @@ class VirtualDriveLogger {
   bool writeImage();
   void applyConfirmed();
   bool applyBlock(const std::vector<uint8_t>& block);
+  bool upgradeRequested(const std::vector<uint8_t>& block) const;
+  bool takeUpgrade(const std::vector<uint8_t>& block);
   void spoilConfigFile();
+  void spoilFirmwareFile();
   void log(const std::vector<uint8_t>& block, Outcome outcome) const;
 
   std::string volume_;
@@ -75,7 +89,10 @@ class VirtualDriveLogger {
   int awayPolls_ = 0;
   int receivedBlocks_ = 0;
   std::vector<uint8_t> lastBlock_;
-  std::vector<uint8_t> spoiled_;  // what a fault last left in "CONFIG.CFG"
+  std::vector<uint8_t> spoiled_;          // what a fault last left in "CONFIG.CFG"
+  std::vector<uint8_t> spoiledFirmware_;  // ... and in "APP.BIN"
+  int upgrades_ = 0;
+  std::vector<uint8_t> firmwareReceived_;
   Outcome lastOutcome_ = Outcome::None;
   LoggerClock lastClock_;
 };

@@ -5,6 +5,7 @@
 #include "formats/config_block.h"
 #include "formats/image_layout.h"
 #include "formats/record_layout.h"
+#include "upgrade/firmware_images.h"
 
 namespace {
 
@@ -14,6 +15,17 @@ constexpr std::size_t kMaxRecordData = 250;
 constexpr uint8_t kStatusFine = 0;
 constexpr uint8_t kStatusFailed = 1;  // to the end record: the configuration failed
 constexpr uint8_t kFirstErrorCode = 2;
+constexpr std::size_t kFlashBytes = 128 * 1024;  // what an image may fill
+
+// The sum of the image's little-endian 32-bit words, as the final frame
+// answers it; both images the tool carries are whole words.
+uint32_t WordSum(const std::vector<uint8_t>& bytes) {
+  uint32_t sum = 0;
+  for (std::size_t at = 0; at + 4 <= bytes.size(); at += 4)
+    sum += static_cast<uint32_t>(bytes[at]) | static_cast<uint32_t>(bytes[at + 1]) << 8 |
+           static_cast<uint32_t>(bytes[at + 2]) << 16 | static_cast<uint32_t>(bytes[at + 3]) << 24;
+  return sum;
+}
 
 bool HidFamily(const std::vector<uint8_t>& image) {
   return image.size() >= img::MinDriveImageLength && image.size() <= kImageCapacity &&
@@ -24,9 +36,16 @@ bool HidFamily(const std::vector<uint8_t>& image) {
 }  // namespace
 
 VirtualHidLogger::VirtualHidLogger(std::string logPath)
-    : logPath_(std::move(logPath)), image_(DefaultLoggerImage(0x40, 0x05)) {
+    : logPath_(std::move(logPath)),
+      // A current logger: the tool carries no newer firmware for it.
+      image_(DefaultLoggerImage(static_cast<uint8_t>(kAppImageKl26Version >> 8),
+                                static_cast<uint8_t>(kAppImageKl26Version))) {
   // The HID family has the option byte and its own name, so the demo tells them apart.
   setU8(img::OptionBits, img::OptionAlarm);
+  // A model the tool may upgrade, so an older version of it qualifies.
+  setU8(img::CapabilityFlags, static_cast<uint8_t>(image_[img::CapabilityFlags] |
+                                                   img::CapUpgradeA | img::CapUpgradeB));
+  setU8(img::ProductIdHigh, 0);
   setText(img::DeviceName, img::DeviceNameSize, "Virtual HID Logger");
   setText(img::DeviceId, img::DeviceIdSize, "VH000001");
 }
@@ -47,12 +66,15 @@ bool VirtualHidLogger::adoptImage(std::vector<uint8_t> bytes) {
 void VirtualHidLogger::plugIn() {
   plugged_ = true;
   reportsReceived_ = 0;
+  reenumerate_ = false;
   dropTransfer();
 }
 
 void VirtualHidLogger::unplug() {
   plugged_ = false;
   dropTransfer();  // a transfer cut off by removal never completes
+  upgradeImage_.clear();  // nor does an upgrade: it starts over
+  upgradeComplete_ = false;
 }
 
 std::optional<HidReport> VirtualHidLogger::handle(const HidReport& request) {
@@ -80,10 +102,10 @@ std::optional<HidReport> VirtualHidLogger::handle(const HidReport& request) {
       out = readImage(offset);
       break;
     case kUpgradeData:
-      // The upgrade itself is not modelled yet: data frames are acknowledged bare.
-      out = answer(kUpgradeData, nullptr, 0, offset);
+      out = takeUpgradeFrame(offset, payload, n);
       break;
     case kUpgradeEnd:
+      endUpgrade();
       return std::nullopt;
     case kTransferEnd:
       finishTransfer();
@@ -91,6 +113,10 @@ std::optional<HidReport> VirtualHidLogger::handle(const HidReport& request) {
     default:
       out = takeRecordChunk(command, offset, payload, n);
       break;
+  }
+  if (faults.unansweredReports > 0) {
+    --faults.unansweredReports;
+    return std::nullopt;  // taken in, but the answer is lost
   }
   if (faults.answerCommand) out[1] = *faults.answerCommand;
   if (faults.answerLength) out[2] = *faults.answerLength;
@@ -116,6 +142,49 @@ HidReport VirtualHidLogger::readImage(uint32_t offset) const {
     n = std::min({pieceSize, kMaxPiece, image_.size() - offset});
   return answer(kReadImage, image_.data() + std::min<std::size_t>(offset, image_.size()), n,
                 offset);
+}
+
+HidReport VirtualHidLogger::takeUpgradeFrame(uint32_t offset, const uint8_t* payload,
+                                            std::size_t n) {
+  if (faults.rejectUpgrade || offset + n > kFlashBytes) {
+    const uint8_t failed[1] = {kStatusFailed};
+    return answer(kStatus, failed, 1, offset);
+  }
+  if (n == 0) {
+    // The final frame: its offset is the image's length. Asked again, it is
+    // answered again with the same sum.
+    ++upgradeFinalFrames_;
+    upgradeImage_.resize(offset);  // a missing piece stays zero and spoils the sum
+    upgradeComplete_ = true;
+    uint32_t sum = WordSum(upgradeImage_);
+    if (faults.wrongChecksum) ++sum;
+    const uint8_t le[4] = {static_cast<uint8_t>(sum), static_cast<uint8_t>(sum >> 8),
+                           static_cast<uint8_t>(sum >> 16), static_cast<uint8_t>(sum >> 24)};
+    return answer(kUpgradeData, le, sizeof le, offset);
+  }
+  // Bytes land at their offset, so a frame sent again changes nothing.
+  ++upgradeDataFrames_;
+  if (offset == 0) upgradeImage_.clear();  // the first frame begins a new image
+  upgradeComplete_ = false;
+  if (upgradeImage_.size() < offset + n) upgradeImage_.resize(offset + n);
+  std::copy_n(payload, n, upgradeImage_.begin() + offset);
+  return answer(kUpgradeData, nullptr, 0, offset);
+}
+
+void VirtualHidLogger::endUpgrade() {
+  ++upgradeEnds_;
+  // Only an image whose final frame has been answered is taken.
+  if (!upgradeComplete_) return;
+  upgradeComplete_ = false;
+  firmwareReceived_ = std::move(upgradeImage_);
+  upgradeImage_.clear();
+  ++upgrades_;
+  if (!faults.oldVersionAfterUpgrade) {
+    image_[img::FwVersionHigh] = static_cast<uint8_t>(kAppImageKl26Version >> 8);
+    image_[img::FwVersionLow] = static_cast<uint8_t>(kAppImageKl26Version);
+  }
+  if (onUpgrade) onUpgrade();
+  reenumerate_ = true;
 }
 
 uint8_t VirtualHidLogger::statusFor(uint8_t command, uint8_t own) const {

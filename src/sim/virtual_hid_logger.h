@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/ports.h"
@@ -15,8 +16,11 @@
 // An HID-family logger as the tool sees it over its 64-byte reports: it hands
 // out its image on ReadImage, answers every configuration record with a
 // Status, and applies the records of a transfer once the transfer has ended
-// with the end record and TransferEnd. Pure logic, with no clock and no lock:
-// the transport (MemoryHidPort) delays the answers and serialises the calls.
+// with the end record and TransferEnd. It takes a firmware image in
+// UpgradeData frames, answers the final frame with the image's checksum, and
+// after UpgradeEnd asks to go away and come back at the new version.
+// Pure logic, with no clock and no lock: the transport (MemoryHidPort) delays
+// the answers, serialises the calls and carries out the re-enumeration.
 class VirtualHidLogger {
  public:
   // Report commands.
@@ -35,6 +39,10 @@ class VirtualHidLogger {
     uint8_t statusCode = 0;                     // 1..5: the Status code given; 0: the logger's own
     std::optional<uint8_t> statusOnlyFor;       // ... to this record's command only
     uint32_t unplugAtReport = 0;                // pulled out as report N since plug-in arrives; once
+    uint32_t unansweredReports = 0;             // the next N answers are lost (reports taken)
+    bool rejectUpgrade = false;                 // upgrade frames are answered with a Status
+    bool wrongChecksum = false;                 // the final frame's checksum is one off
+    bool oldVersionAfterUpgrade = false;        // takes an upgrade, comes back at its old version
   };
 
   enum class Outcome { None, Applied, Refused };
@@ -62,11 +70,18 @@ class VirtualHidLogger {
   // Takes `bytes` as the image when it is an HID-family logger's.
   bool adoptImage(std::vector<uint8_t> bytes);
 
+  // True once after the logger has asked to re-enumerate (an upgrade taken):
+  // the transport unplugs it and plugs it in again after `reenumerateAbsence`.
+  bool takeReenumeration() { return std::exchange(reenumerate_, false); }
+
   Faults faults;
   std::chrono::milliseconds latency{1};  // applied by the transport; a full-speed interrupt endpoint
   std::size_t pieceSize = kMaxPiece;     // image bytes per ReadImage answer, 0..58
   // Called after every completed transfer, applied or refused.
   std::function<void(Outcome)> onTransfer;
+  std::chrono::milliseconds reenumerateAbsence{80};  // away this long after an upgrade
+  // Called when an upgrade has been taken, before the logger goes away.
+  std::function<void()> onUpgrade;
 
   const std::vector<uint8_t>& image() const { return image_; }
   std::vector<uint8_t>& image() { return image_; }
@@ -82,11 +97,21 @@ class VirtualHidLogger {
   const std::vector<uint8_t>& lastBlock() const { return lastBlock_; }  // as logged
   const LoggerClock& lastClock() const { return lastClock_; }
 
+  // Upgrade frames since construction, repeats included.
+  uint32_t upgradeDataFrames() const { return upgradeDataFrames_; }
+  uint32_t upgradeFinalFrames() const { return upgradeFinalFrames_; }
+  uint32_t upgradeEnds() const { return upgradeEnds_; }
+  int upgrades() const { return upgrades_; }  // images taken
+  // The image of the last upgrade taken.
+  const std::vector<uint8_t>& firmwareReceived() const { return firmwareReceived_; }
+
  private:
   HidReport answer(uint8_t command, const uint8_t* payload, std::size_t n, uint32_t offset) const;
   HidReport readImage(uint32_t offset) const;
   HidReport takeRecordChunk(uint8_t command, uint32_t offset, const uint8_t* payload,
                             std::size_t n);
+  HidReport takeUpgradeFrame(uint32_t offset, const uint8_t* payload, std::size_t n);
+  void endUpgrade();
   uint8_t statusFor(uint8_t command, uint8_t own) const;
   std::vector<ReceivedRecord> settingRecords() const;
   void finishTransfer();
@@ -108,4 +133,14 @@ class VirtualHidLogger {
   std::vector<Record> lastRecords_;
   std::vector<uint8_t> lastBlock_;
   LoggerClock lastClock_;
+
+  // The upgrade being received; its length is known at the final frame.
+  std::vector<uint8_t> upgradeImage_;
+  bool upgradeComplete_ = false;  // the final frame has been answered
+  bool reenumerate_ = false;
+  uint32_t upgradeDataFrames_ = 0;
+  uint32_t upgradeFinalFrames_ = 0;
+  uint32_t upgradeEnds_ = 0;
+  int upgrades_ = 0;
+  std::vector<uint8_t> firmwareReceived_;
 };

@@ -13,10 +13,22 @@
 #include "sim/drive_demo.h"
 #include "sim/virtual_drives.h"
 #include "support/test_tool.h"
+#include "upgrade/firmware_images.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+
+// The tool's upgrade block, made by its own encoder.
+Bytes UpgradeRecords(uint8_t fwVersionHigh, uint8_t clockByte = 0) {
+  TestTool tool;
+  tool.s().device.fwVersionHigh = fwVersionHigh;
+  const uint8_t clock[6] = {0, 0, 0, 0, 0, clockByte};
+  AppendRecord(tool.s(), 0x03, clock);
+  AppendRecord(tool.s(), 0x64, reinterpret_cast<const uint8_t*>("APP.BIN"), 8);
+  AppendRecord(tool.s(), 0xFF, nullptr, 0);
+  return Bytes(tool.s().block.bytes.begin(), tool.s().block.bytes.begin() + tool.s().block.length);
+}
 
 class VirtualLogger : public ::testing::Test {
  protected:
@@ -147,6 +159,45 @@ TEST_F(VirtualLogger, LeavesRecordsOtherThanSettingsAlone) {
   EXPECT_EQ(logger.image()[img::IntervalSeconds], 90);
 }
 
+TEST_F(VirtualLogger, TakesOnlyTheToolsUpgradeAndComesBackAtTheNewVersion) {
+  const Bytes firmware(kAppImageStm32Length, 0x3C);
+  logger.setU8(img::FwVersionLow, 0x02);
+  ASSERT_TRUE(logger.plugIn());
+  // Refused: the address byte of firmware below 0x24, a clock not zero, a
+  // file a byte short. Then the tool's own, taken.
+  for (auto [block, length] : {std::pair{UpgradeRecords(0x23), firmware.size()},
+                               std::pair{UpgradeRecords(0x24, 1), firmware.size()},
+                               std::pair{UpgradeRecords(0x24), firmware.size() - 1},
+                               std::pair{UpgradeRecords(0x24), firmware.size()}}) {
+    WriteFile(volume + "/APP.BIN", Bytes(firmware.begin(), firmware.begin() + length));
+    Deliver(block);
+    logger.poll();
+    logger.poll();
+  }
+  EXPECT_EQ(logger.upgrades(), 1);
+  EXPECT_EQ(logger.firmwareReceived(), firmware);
+  EXPECT_FALSE(fs::exists(volume + "/APP.BIN"));
+  TestTool tool;
+  ASSERT_TRUE(Decode(tool));
+  EXPECT_EQ(tool.s().device.fwVersion, 0x2403);
+}
+
+TEST_F(VirtualLogger, FirmwareFaultsSpoilAppBin) {
+  const Bytes firmware(kAppImageStm32Length, 0x3C);
+  ASSERT_TRUE(logger.plugIn());
+  logger.faults.firmwareShortWrite = true;
+  WriteFile(volume + "/APP.BIN", firmware);
+  logger.poll();
+  logger.poll();  // spoiled once per write, not once per poll
+  EXPECT_EQ(ReadFile(volume + "/APP.BIN").size(), firmware.size() - 1);
+
+  logger.faults = {.firmwareDifferingReadBack = true};
+  WriteFile(volume + "/APP.BIN", firmware);
+  logger.poll();
+  const Bytes back = ReadFile(volume + "/APP.BIN");
+  EXPECT_EQ(std::count(back.begin(), back.end(), 0x3C), kAppImageStm32Length - 1);
+}
+
 TEST_F(VirtualLogger, AdoptsAnImageLeftInItsVolume) {
   logger.setText(img::DeviceName, img::DeviceNameSize, "Copied");
   ASSERT_TRUE(logger.plugIn());
@@ -247,6 +298,11 @@ TEST(DemoOption, OnlyTheDemoOptionIsAccepted) {
   }
   const char* two[] = {"thlogger-config", "--demo=drive", "--demo=drive"};
   EXPECT_EQ(ParseArgs(3, two, demo), ArgsResult::Invalid);
+  const char* old[] = {"thlogger-config", "--demo=old-hid:/tmp/h"};
+  EXPECT_EQ(ParseArgs(2, old, demo), ArgsResult::Demo);
+  EXPECT_TRUE(demo.oldFirmware && demo.kind == DemoKind::Hid && demo.folder == "/tmp/h");
+  EXPECT_EQ(ParseArgs(2, drive, demo), ArgsResult::Demo);
+  EXPECT_FALSE(demo.oldFirmware);
 }
 
 TEST(DemoOption, AKeptFolderHoldsTheImageAndTheLogAfterTheRun) {

@@ -17,6 +17,7 @@
 #include "sim/drive_demo.h"
 #include "sim/memory_hid.h"
 #include "support/test_tool.h"
+#include "upgrade/firmware_images.h"
 
 namespace {
 
@@ -134,6 +135,64 @@ std::vector<Chunk> ToolTransfer(const Bytes& head, Bytes* block = nullptr) {
   return chunks;
 }
 
+// Sends `image` as the tool does: 56 bytes a frame, then the final frame,
+// each written again when its answer does not come. The sum the final frame
+// is answered with; none once a frame is refused.
+std::optional<uint32_t> SendFirmware(Link& link, const Bytes& image) {
+  const uint32_t length = static_cast<uint32_t>(image.size());
+  std::vector<HidReport> frames;
+  for (uint32_t at = 0; at < length; at += 56)
+    frames.push_back(
+        Request(0x93, at, Bytes(image.begin() + at, image.begin() + std::min(at + 56, length))));
+  frames.push_back(Request(0x93, length));
+  std::optional<HidReport> a;
+  for (const HidReport& frame : frames) {
+    a = link.Exchange(frame, 20);
+    if (!a) a = link.Exchange(frame);
+    if (!a || (*a)[1] != 0x93) return std::nullopt;
+  }
+  uint32_t sum = 0;
+  std::memcpy(&sum, a->data() + 6, 4);  // little-endian, as this host
+  return sum;
+}
+
+TEST(VirtualHidLogger, TakesAnUpgradeAndComesBackAtTheNewVersion) {
+  Bytes image(kAppImageKl26Length);
+  uint32_t sum = 0;
+  for (std::size_t i = 0; i < image.size(); ++i) {
+    image[i] = static_cast<uint8_t>(i * 167 + (i >> 8));
+    sum += static_cast<uint32_t>(image[i]) << (i % 4 * 8);
+  }
+  Link link;
+  link.logger.latency = 0ms;
+  link.logger.setU8(img::FwVersionLow, 0x93);
+  link.logger.faults.unansweredReports = 1;  // the first frame goes twice
+  EXPECT_EQ(SendFirmware(link, image), sum);
+  EXPECT_EQ(link.logger.upgradeDataFrames(), 1116u + 1);
+
+  // UpgradeEnd: the logger goes at once and is back a little later.
+  HidReport answer{};
+  EXPECT_EQ(link.out->write(Request(0x7F), 100).status, HidWrite::Written);
+  EXPECT_EQ(link.in->read(answer, 100), HidRead::Gone);
+  EXPECT_TRUE(link.port.enumerate().empty());
+  const Clock::time_point gone = Clock::now();
+  while (link.port.enumerate().empty() && Clock::now() - gone < 2s)
+    std::this_thread::sleep_for(5ms);
+  link.Open();
+  const Bytes head = link.ReadImageHead();
+  ASSERT_GT(head.size(), std::size_t{img::FwVersionLow});
+  EXPECT_EQ(head[img::FwVersionHigh] << 8 | head[img::FwVersionLow], 0x4094);
+  EXPECT_EQ(link.logger.firmwareReceived(), image);
+
+  const Bytes small(60, 1);
+  const uint32_t smallSum = 15 * 0x01010101u;
+  link.logger.faults.rejectUpgrade = true;
+  EXPECT_EQ(SendFirmware(link, small), std::nullopt);
+  link.logger.faults.rejectUpgrade = false;
+  link.logger.faults.wrongChecksum = true;
+  EXPECT_NE(SendFirmware(link, small).value_or(smallSum), smallSum);
+}
+
 TEST(VirtualHidLogger, HandsOutItsImageInPiecesThatTheToolDecodes) {
   Link link;
   const Bytes& image = link.logger.image();
@@ -156,7 +215,7 @@ TEST(VirtualHidLogger, HandsOutItsImageInPiecesThatTheToolDecodes) {
   TestTool tool;
   ASSERT_TRUE(Decode(tool, link.ReadImageHead()));
   EXPECT_EQ(tool.form.text(ctl::DeviceName), "Virtual HID Logger");
-  EXPECT_EQ(tool.form.text(ctl::FwVersion), "Fw Version:V4.005");
+  EXPECT_EQ(tool.form.text(ctl::FwVersion), "Fw Version:V4.094");
   EXPECT_EQ(tool.form.selection(ctl::Channel), 2);
   EXPECT_TRUE(tool.form.checked(ctl::EnableAlarm));
   EXPECT_TRUE(tool.messages.shown.empty()) << tool.messages.last();
@@ -348,6 +407,11 @@ TEST(DemoOption, HidDemoKeepsItsLoggerInTheFolder) {
     EXPECT_TRUE(std::filesystem::exists(scratch + "/DAT.SRC"));
   }
   EXPECT_FALSE(std::filesystem::exists(scratch));
+
+  HidDemo oldHid({{}, DemoKind::Hid, true}, error);
+  EXPECT_EQ(oldHid.logger().image()[img::FwVersionLow], 0x93);
+  DriveDemo oldDrive({{}, DemoKind::Drive, true}, error);
+  EXPECT_EQ(oldDrive.logger().image()[img::FwVersionLow], 0x02);
 }
 
 }  // namespace

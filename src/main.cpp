@@ -50,6 +50,7 @@ int main(int argc, char** argv) {
   state->ports.hid = &hidraw;
   if (args == ArgsResult::Demo) {
     // The virtual logger is the only one the tool sees.
+    state->virtualLoggersOnly = true;
     std::string error;
     if (demoRequest.kind == DemoKind::Hid) {
       hidDemo = std::make_unique<HidDemo>(demoRequest, error);

@@ -23,14 +23,29 @@ void SetCaption(FormPort& form, int id, const char* text) {
   form.refresh(id);
 }
 
-bool SetupUnlocked(ToolState& state) { return !state.form().checked(ctl::SetupLock); }
+// A logger back from the upgrade that a Configure click started is read as
+// under Setup Lock: only its ID and version reach the form, so the settings
+// the user was configuring are the ones that follow, not the logger's old ones.
+bool SetupUnlocked(ToolState& state, uint8_t doneState) {
+  if (state.poll.upgradeState.load(std::memory_order_acquire) == doneState) return false;
+  return !state.form().checked(ctl::SetupLock);
+}
 
 // After a logger has been decoded: an upgrade that just finished asks for the
 // configuration to follow at once; otherwise the logger may be configured.
 void AfterDecode(ToolState& state, uint8_t doneState) {
   if (state.poll.upgradeState.load(std::memory_order_acquire) == doneState) {
-    state.poll.changeFlags |= flag::ConfigureRequested;
     state.poll.upgradeState.store(upgrade::Idle, std::memory_order_release);
+    if (!FirmwareIsCurrent(state.device)) {
+      // Back at its old version, the upgrade did not take. Configuring now
+      // would start the same upgrade again, and again: it fails here instead.
+      FormPort& form = state.form();
+      SetCaption(form, ctl::Configure, kUpgradeFailedCaption);
+      form.setEnabled(ctl::Configure, false);
+      state.messages().show(kUpgradeFailedMessage);
+      return;
+    }
+    state.poll.changeFlags |= flag::ConfigureRequested;
     return;
   }
   FormPort& form = state.form();
@@ -42,7 +57,7 @@ void HidBranch(ToolState& state) {
   int32_t event = state.hid.linkEvent.load(std::memory_order_acquire);
   if (event == LinkArrived) {
     state.hid.storeLinkEvent(0);
-    bool unlocked = SetupUnlocked(state);
+    bool unlocked = SetupUnlocked(state, upgrade::HidDone);
     if (!ReadImageOverHid(state)) return;
     ExtractHeader(state.image, state.device);
     if (state.device.productIdLow != img::LoggerProductIdLow) return;
@@ -72,7 +87,7 @@ void ReadDriveImage(ToolState& state) {
                                                         : MessageIcon::Warning);
     return;
   }
-  bool unlocked = SetupUnlocked(state);
+  bool unlocked = SetupUnlocked(state, upgrade::DriveDone);
   ExtractHeader(state.image, state.device);
   if (state.device.productIdLow != img::LoggerProductIdLow) return;
   if (state.device.fwVersionHigh >= 0x30) {

@@ -240,7 +240,12 @@ struct UpgradeJob {
   std::atomic<uint32_t> length{0};
   std::atomic<uint32_t> sent{0};
   std::atomic<uint32_t> checksum{0};
-  std::FILE* file = nullptr;
+  int file = -1;  // "APP.BIN" while the drive route writes it; user-interface thread only
+  // Held while an upgrade frame is built in outputReport and written, and
+  // while the receive thread reads what was sent, so the first frame (from
+  // the user-interface thread) and every later one (from the receive thread)
+  // never overlap on the write channel.
+  std::mutex frameMutex;
 };
 
 // ---- The state object -------------------------------------------------------
@@ -265,6 +270,10 @@ struct ToolState {
   HidLink hid;
   DriveTables drives;
   UpgradeJob upgradeJob;
+  // Only virtual loggers are behind the ports (a demo, a test). A build that
+  // carries stand-in firmware images sends them to these loggers only.
+  bool virtualLoggersOnly = false;
+  bool standInRefusalShown = false;
 
   Ports ports;
 

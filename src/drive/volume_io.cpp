@@ -21,10 +21,11 @@ bool SyncDirectoryOf(const std::string& path) {
 
 }  // namespace
 
-VolumeWrite WriteVolumeFileChecked(const std::string& path, const uint8_t* data,
-                                   std::size_t size) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return VolumeWrite::NotCreated;
+int CreateVolumeFile(const std::string& path) {
+  return ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+}
+
+bool AppendVolumeFile(int fd, const uint8_t* data, std::size_t size) {
   std::size_t done = 0;
   while (done < size) {
     ssize_t n = ::write(fd, data + done, size - done);
@@ -32,8 +33,11 @@ VolumeWrite WriteVolumeFileChecked(const std::string& path, const uint8_t* data,
     if (n <= 0) break;
     done += static_cast<std::size_t>(n);
   }
-  bool complete = done == size;
-  if (::fsync(fd) != 0) complete = false;
+  return done == size;
+}
+
+VolumeWrite FinishVolumeFile(int fd, const std::string& path) {
+  bool complete = ::fsync(fd) == 0;
   // The data are on the device now; drop the cached copy so that the
   // read-back has to fetch them from there. Advice that is refused leaves
   // only the cache in place, not the data in doubt.
@@ -43,6 +47,21 @@ VolumeWrite WriteVolumeFileChecked(const std::string& path, const uint8_t* data,
   if (::close(fd) != 0) complete = false;
   if (!SyncDirectoryOf(path)) complete = false;
   return complete ? VolumeWrite::Written : VolumeWrite::Incomplete;
+}
+
+void AbandonVolumeFile(int fd) {
+  // Nothing of the file is relied on any more.
+  if (::close(fd) != 0) {
+  }
+}
+
+VolumeWrite WriteVolumeFileChecked(const std::string& path, const uint8_t* data,
+                                   std::size_t size) {
+  const int fd = CreateVolumeFile(path);
+  if (fd < 0) return VolumeWrite::NotCreated;
+  const bool complete = AppendVolumeFile(fd, data, size);
+  const VolumeWrite finished = FinishVolumeFile(fd, path);
+  return complete ? finished : VolumeWrite::Incomplete;
 }
 
 bool WriteVolumeFile(const std::string& path, const uint8_t* data, std::size_t size) {

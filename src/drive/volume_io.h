@@ -20,6 +20,15 @@ enum class VolumeWrite : uint8_t {
 VolumeWrite WriteVolumeFileChecked(const std::string& path, const uint8_t* data,
                                    std::size_t size);
 
+// The same, in steps: a file written over several passes. Create returns
+// the open descriptor, or -1 when the file cannot be created; append is
+// false when fewer bytes went out; finish flushes file and directory to the
+// device, drops the cached copy and closes; abandon only closes.
+int CreateVolumeFile(const std::string& path);
+bool AppendVolumeFile(int fd, const uint8_t* data, std::size_t size);
+VolumeWrite FinishVolumeFile(int fd, const std::string& path);
+void AbandonVolumeFile(int fd);
+
 // The same, for callers that leave a short write for a read-back to find:
 // false only when the file cannot be created.
 bool WriteVolumeFile(const std::string& path, const uint8_t* data, std::size_t size);

@@ -1,5 +1,7 @@
 #include "hid/receive_thread.h"
 
+#include <mutex>
+
 #include "hid/hid_discovery.h"
 #include "hid/hid_transactions.h"
 
@@ -164,7 +166,15 @@ void HidReceiveThread::judgeUpgradeAnswer() {
   HidLink& hid = state_.hid;
   UpgradeJob& job = state_.upgradeJob;
   hid.storeRxState(RxIdle);
-  if (hid.outputReport[1] == kUpgradeDataCommand) {
+  uint8_t sentCommand = 0;
+  uint8_t sentLength = 0;
+  {
+    // The first frame was built on the user-interface thread.
+    std::lock_guard<std::mutex> lock(job.frameMutex);
+    sentCommand = hid.outputReport[1];
+    sentLength = hid.outputReport[2];
+  }
+  if (sentCommand == kUpgradeDataCommand) {
     if (hid.inputReport[1] != kUpgradeDataCommand) {
       job.length.store(0, std::memory_order_release);
       job.sent.store(0, std::memory_order_release);
@@ -173,7 +183,7 @@ void HidReceiveThread::judgeUpgradeAnswer() {
       state_.messages().show("Upgrade was Rejected");
       return;
     }
-    if (hid.outputReport[2] == 6 &&
+    if (sentLength == 6 &&
         LittleEndian32(hid.inputReport, 6) != job.checksum.load(std::memory_order_acquire)) {
       job.length.store(0, std::memory_order_release);
       job.sent.store(0, std::memory_order_release);

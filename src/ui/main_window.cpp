@@ -19,6 +19,7 @@
 #include "app/form_events.h"
 #include "app/poll_pass.h"
 #include "hid/receive_thread.h"
+#include "upgrade/firmware_upgrade.h"
 #include "settings/clock.h"
 #include "ui/about_dialog.h"
 #include "ui/dialog_units.h"
@@ -113,6 +114,7 @@ CUSBDlg::CUSBDlg(ToolState& state, QWidget* parent)
   InitialiseForm(state_);
   if (state_.ports.hid) {
     receiver_ = std::make_unique<HidReceiveThread>(state_, *state_.ports.hid);
+    receiver_->setUpgradeHook([this](bool resend) { SendUpgradeFrame(state_, resend); });
     receiver_->start();
   }
   pollTimer_.start(kPollPeriodMs);

@@ -32,7 +32,11 @@ class MemoryForm : public FormPort {
 
   Control& at(int id) { return controls[id]; }
 
+  // The receive thread sets the Configure button's caption during an upgrade,
+  // as the real window lets it; these calls are therefore guarded. at() and
+  // the public members are for the test's thread while that thread is quiet.
   std::string text(int id) const override {
+    std::lock_guard<std::mutex> lock(mutex_);
     auto it = controls.find(id);
     if (it == controls.end()) return {};
     const Control& c = it->second;
@@ -44,6 +48,7 @@ class MemoryForm : public FormPort {
     return c.text;
   }
   void setText(int id, std::string_view t) override {
+    std::lock_guard<std::mutex> lock(mutex_);
     controls[id].text = std::string(t);
     textWrites.push_back(id);
   }
@@ -75,10 +80,14 @@ class MemoryForm : public FormPort {
   }
   void setChecked(int id, bool on) override { controls[id].checked = on; }
   bool enabled(int id) const override {
+    std::lock_guard<std::mutex> lock(mutex_);
     auto it = controls.find(id);
     return it == controls.end() || it->second.enabled;
   }
-  void setEnabled(int id, bool on) override { controls[id].enabled = on; }
+  void setEnabled(int id, bool on) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    controls[id].enabled = on;
+  }
   void focusAtEnd(int id) override {
     focused = id;
     caretAtEnd = true;
@@ -87,7 +96,10 @@ class MemoryForm : public FormPort {
     focused = id;
     caretAtEnd = false;
   }
-  void refresh(int id) override { refreshed.push_back(id); }
+  void refresh(int id) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    refreshed.push_back(id);
+  }
   LocalTime dateTime(int id) const override {
     auto it = controls.find(id);
     return it == controls.end() ? LocalTime{} : it->second.dateTime;
@@ -95,6 +107,8 @@ class MemoryForm : public FormPort {
   void setDateTimeFormat(int id, std::string_view format) override {
     controls[id].dateTimeFormat = std::string(format);
   }
+ private:
+  mutable std::mutex mutex_;
 };
 
 // Records the messages instead of showing them. The receive thread shows

@@ -69,6 +69,7 @@ struct TestTool {
     state->ports.messages = &messages;
     state->ports.clock = &clock;
     state->ports.drives = &drives;
+    state->virtualLoggersOnly = true;  // every logger a test plugs in is virtual
   }
   ToolState& s() { return *state; }
 };

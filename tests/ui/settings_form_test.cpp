@@ -70,6 +70,9 @@ TEST_F(SettingsForm, UnitRoundTripShowsTheSameAlarms) {
 TEST_F(SettingsForm, FailedValidationNamesTheFieldAndPutsTheCaretThere) {
   Type(widget<QLineEdit>(ctl::Interval), "0");
   widget<QLineEdit>(ctl::StartDelay)->setFocus();
+  // As after reading a logger whose firmware is current.
+  state->device.fwVersionHigh = 0x24;
+  state->device.fwVersion = 0x2410;
   window->setEnabled(ctl::Configure, true);
   widget<QAbstractButton>(ctl::Configure)->click();
   Settle();

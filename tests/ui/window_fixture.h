@@ -73,6 +73,7 @@ class WindowTest : public ::testing::Test {
     clock.reading.utcOffsetMinutes = 480;
     state->ports.messages = &messages;
     state->ports.clock = &clock;
+    state->virtualLoggersOnly = true;  // every logger a test plugs in is virtual
     window = std::make_unique<CUSBDlg>(*state);
   }
 

@@ -25,12 +25,6 @@ void ReleaseHeld(HidLink& hid) {
   if (hid.rxState.load(std::memory_order_acquire) >= 0) hid.storeRxState(RxIdle);
 }
 
-void PutOffset(HidReport& report, uint32_t offset) {
-  report[3] = static_cast<uint8_t>(offset);
-  report[4] = static_cast<uint8_t>(offset >> 8);
-  report[5] = static_cast<uint8_t>(offset >> 16);
-}
-
 // Writes outputReport once the receive thread has a read outstanding, so the
 // answer cannot be missed; a write the device does not take within its limit
 // is written again for as long as the link is open.
@@ -82,15 +76,17 @@ Answer AwaitAnswer(HidLink& hid) {
   }
 }
 
-void BuildRequest(HidReport& report, uint8_t command, uint8_t length, uint32_t offset) {
+}  // namespace
+
+void BuildHidRequest(HidReport& report, uint8_t command, uint8_t length, uint32_t offset) {
   report.fill(0);
   report[0] = kReportId;
   report[1] = command;
   report[2] = length;
-  PutOffset(report, offset);
+  report[3] = static_cast<uint8_t>(offset);
+  report[4] = static_cast<uint8_t>(offset >> 8);
+  report[5] = static_cast<uint8_t>(offset >> 16);
 }
-
-}  // namespace
 
 bool ReadImageOverHid(ToolState& state) {
   HidLink& hid = state.hid;
@@ -99,7 +95,7 @@ bool ReadImageOverHid(ToolState& state) {
   for (;;) {
     if (!hid.writeChannel.open()) return false;
     ReleaseHeld(hid);
-    BuildRequest(hid.outputReport, kReadImageCommand, 6, received);
+    BuildHidRequest(hid.outputReport, kReadImageCommand, 6, received);
     if (WriteRequest(state) != Request::Written) return false;
     if (AwaitAnswer(hid) != Answer::Held) return false;
 
@@ -125,7 +121,7 @@ int32_t SendHidCommand(ToolState& state, uint8_t command, uint8_t length, uint32
   if (!hid.writeChannel.open()) return noAnswer ? HidSent : HidDeviceGone;
   ReleaseHeld(hid);
 
-  BuildRequest(hid.outputReport, command, length, offset);
+  BuildHidRequest(hid.outputReport, command, length, offset);
   const std::size_t payload = static_cast<uint8_t>(length - 6);
   if (payload > kMaxPayload)
     state.messages().show("HID命令非法:PL错误!");

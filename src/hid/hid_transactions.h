@@ -9,6 +9,10 @@ inline constexpr uint8_t kReadImageCommand = 0x91;
 inline constexpr uint8_t kUpgradeDataCommand = 0x93;
 inline constexpr uint8_t kReportId = 0x01;
 
+// Starts a report the tool sends: report id, command, length byte and the
+// 24-bit offset, every other byte zero.
+void BuildHidRequest(HidReport& report, uint8_t command, uint8_t length, uint32_t offset);
+
 // Reads the head of the logger's image over HID into state.image: stops at
 // 516 bytes or more, or at an empty answer.
 bool ReadImageOverHid(ToolState& state);

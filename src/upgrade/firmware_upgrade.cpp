@@ -146,12 +146,6 @@ bool StartHidRoute(ToolState& state) {
   return true;
 }
 
-void PutOffset(HidReport& report, uint32_t offset) {
-  report[3] = static_cast<uint8_t>(offset);
-  report[4] = static_cast<uint8_t>(offset >> 8);
-  report[5] = static_cast<uint8_t>(offset >> 16);
-}
-
 // Builds the next report; false when there is nothing more to send.
 bool BuildNextFrame(ToolState& state) {
   UpgradeJob& job = state.upgradeJob;
@@ -162,11 +156,7 @@ bool BuildNextFrame(ToolState& state) {
   if (sent < length) {
     const uint32_t before = Percent(sent, length);
     const uint32_t n = std::min(length - sent, kFrameData);
-    out.fill(0);
-    out[0] = kReportId;
-    out[1] = kUpgradeDataCommand;
-    out[2] = static_cast<uint8_t>(n + 6);
-    PutOffset(out, sent);
+    BuildHidRequest(out, kUpgradeDataCommand, static_cast<uint8_t>(n + 6), sent);
     std::memcpy(out.data() + 6, job.image.load(std::memory_order_acquire) + sent, n);
     job.sent.store(sent + n, std::memory_order_release);
     const uint32_t after = Percent(sent + n, length);
@@ -176,18 +166,11 @@ bool BuildNextFrame(ToolState& state) {
   if (out[1] != kUpgradeDataCommand) return false;
   if (out[2] > 6) {
     // The last data frame went: the final, empty frame asks for the checksum.
-    out.fill(0);
-    out[0] = kReportId;
-    out[1] = kUpgradeDataCommand;
-    out[2] = 6;
-    PutOffset(out, sent);
+    BuildHidRequest(out, kUpgradeDataCommand, 6, sent);
     return true;
   }
   // The final frame's checksum matched.
-  out.fill(0);
-  out[0] = kReportId;
-  out[1] = kUpgradeEnd;
-  out[2] = 6;
+  BuildHidRequest(out, kUpgradeEnd, 6, 0);
   ClearJob(job);
   state.poll.upgradeState.store(upgrade::HidDone, std::memory_order_release);
   SetCaption(state.form(), kUpgradeDeliveredCaption);

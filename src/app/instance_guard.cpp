@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <utility>
 
 namespace {
@@ -43,14 +42,14 @@ int OpenPrivateDirectory(const std::string& path, bool create) {
   return fd;
 }
 
-int OpenLockDirectory(const std::string& explicitDir) {
+int OpenLockDirectory(const std::string& explicitDir, const UserLockRoots& roots) {
   if (!explicitDir.empty()) return OpenPrivateDirectory(explicitDir, true);
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  if (runtime != nullptr && runtime[0] == '/') {
-    int fd = OpenPrivateDirectory(runtime, false);
-    if (fd >= 0) return fd;
-  }
-  return OpenPrivateDirectory("/tmp/thlogger-config-" + std::to_string(::geteuid()), true);
+  const std::string uid = std::to_string(::geteuid());
+  // The session's runtime directory is taken only when it is a real
+  // directory of ours with mode 0700; it is never made here.
+  int fd = OpenPrivateDirectory(roots.runtime + "/" + uid, false);
+  if (fd >= 0) return fd;
+  return OpenPrivateDirectory(roots.fallback + "/thlogger-config-" + uid, true);
 }
 
 enum class LockOutcome { Locked, HeldElsewhere, Unavailable };
@@ -89,6 +88,8 @@ void Release(int fd) {
 
 }  // namespace
 
+InstanceGuard::InstanceGuard(UserLockRoots roots) : roots_(std::move(roots)) {}
+
 InstanceGuard::InstanceGuard(std::string lockDir) : dir_(std::move(lockDir)) {}
 
 InstanceGuard::~InstanceGuard() {
@@ -96,7 +97,7 @@ InstanceGuard::~InstanceGuard() {
 }
 
 GuardResult InstanceGuard::acquire() {
-  int dirFd = OpenLockDirectory(dir_);
+  int dirFd = OpenLockDirectory(dir_, roots_);
   // No trustworthy place for the locks: run without the guard.
   if (dirFd < 0) return GuardResult::Acquired;
 

@@ -16,15 +16,26 @@ std::size_t SequenceLength(unsigned char lead) {
 
 // Converts with iconv, replacing whatever cannot be converted by '?'.
 // `skip` tells how many input bytes a refused character occupies.
+// `firstRefused` receives the position in the result of the first '?' put
+// in for a refused character, npos when there was none.
 template <typename Skip>
 std::string Convert(const char* to, const char* from, const char* in, std::size_t inLeft,
-                    Skip skip) {
+                    Skip skip, std::size_t& firstRefused) {
   std::string out;
+  firstRefused = std::string::npos;
+  auto refuse = [&out, &firstRefused] {
+    if (firstRefused == std::string::npos) firstRefused = out.size();
+    out.push_back('?');
+  };
   iconv_t cd = iconv_open(to, from);
   if (cd == reinterpret_cast<iconv_t>(-1)) {
     // No converter: keep ASCII, mark the rest.
-    for (std::size_t i = 0; i < inLeft; ++i)
-      out.push_back(static_cast<unsigned char>(in[i]) < 0x80 ? in[i] : '?');
+    for (std::size_t i = 0; i < inLeft; ++i) {
+      if (static_cast<unsigned char>(in[i]) < 0x80)
+        out.push_back(in[i]);
+      else
+        refuse();
+    }
     return out;
   }
   char buffer[512];
@@ -37,7 +48,7 @@ std::string Convert(const char* to, const char* from, const char* in, std::size_
     if (rc != static_cast<std::size_t>(-1)) break;
     if (errno == E2BIG) continue;
     // EILSEQ or EINVAL: one character that cannot be converted.
-    out.push_back('?');
+    refuse();
     std::size_t n = skip(static_cast<unsigned char>(*src));
     if (n > inLeft) n = inLeft;
     src += n;
@@ -50,13 +61,35 @@ std::string Convert(const char* to, const char* from, const char* in, std::size_
 
 }  // namespace
 
-std::string ToCodePage(std::string_view utf8) {
-  return Convert("GBK", "UTF-8", utf8.data(), utf8.size(), SequenceLength);
+CodePageText ToCodePageChecked(std::string_view utf8) {
+  CodePageText result;
+  result.bytes = Convert("GBK", "UTF-8", utf8.data(), utf8.size(), SequenceLength,
+                         result.firstUnheld);
+  return result;
 }
 
+std::string ToCodePage(std::string_view utf8) { return ToCodePageChecked(utf8).bytes; }
+
 std::string FromCodePage(const uint8_t* bytes, std::size_t count) {
+  std::size_t firstRefused = 0;
   return Convert("UTF-8", "GBK", reinterpret_cast<const char*>(bytes), count,
-                 [](unsigned char) { return std::size_t{1}; });
+                 [](unsigned char) { return std::size_t{1}; }, firstRefused);
+}
+
+std::string FromCodePageField(const uint8_t* bytes, std::size_t count) {
+  // GBK lead bytes are 0x81 to 0xFE; each takes the byte after it along.
+  std::size_t whole = 0;
+  while (whole < count) {
+    const bool lead = bytes[whole] >= 0x81 && bytes[whole] <= 0xFE;
+    if (!lead) {
+      ++whole;
+    } else if (whole + 1 < count) {
+      whole += 2;
+    } else {
+      break;  // its second byte lay beyond the field's end
+    }
+  }
+  return FromCodePage(bytes, whole);
 }
 
 std::size_t Utf8Length(std::string_view utf8) {

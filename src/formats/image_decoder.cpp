@@ -41,20 +41,16 @@ struct ImageReader {
   int8_t s8(int offset) const { return static_cast<int8_t>(u8(offset)); }
   int16_t s16(int offset) const { return static_cast<int16_t>(u16(offset)); }
 
-  // A text field: ends at its first NUL, converted from the logger's code
-  // page, at most `maxChars` characters.
-  std::string text(int offset, int width, std::size_t maxChars) const {
+  // A text field ends at its first NUL or at the end of the field; all of it
+  // is shown, so a text that filled its field comes back as it was typed.
+  std::string text(int offset, int width) const {
     std::vector<uint8_t> raw;
     for (int i = 0; i < width; ++i) {
       uint8_t b = u8(offset + i);
       if (b == 0) break;
       raw.push_back(b);
     }
-    return Utf8Prefix(FromCodePage(raw.data(), raw.size()), maxChars);
-  }
-  // The 20-, 50- and 100-byte fields keep room for a terminator.
-  std::string field(int offset, int width) const {
-    return text(offset, width, static_cast<std::size_t>(width - 1));
+    return FromCodePageField(raw.data(), raw.size());
   }
 };
 
@@ -206,12 +202,12 @@ void DecodeParameters(ToolState& state, const ImageReader& in, Family family) {
   form.setEnabled(ctl::HighHumidityAlarm, humidity);
   form.setEnabled(ctl::LowHumidityAlarm, humidity);
 
-  form.setText(ctl::DeviceName, in.field(img::DeviceName, img::DeviceNameSize));
-  form.setText(ctl::DeviceId, in.field(img::DeviceId, img::DeviceIdSize));
+  form.setText(ctl::DeviceName, in.text(img::DeviceName, img::DeviceNameSize));
+  form.setText(ctl::DeviceId, in.text(img::DeviceId, img::DeviceIdSize));
   form.refresh(ctl::DeviceId);
-  form.setText(ctl::Website, in.field(img::Website, img::WebsiteSize));
-  form.setText(ctl::UserInfo, in.field(img::UserInfo, img::UserInfoSize));
-  form.setText(ctl::Trademark, in.field(img::Trademark, img::TrademarkSize));
+  form.setText(ctl::Website, in.text(img::Website, img::WebsiteSize));
+  form.setText(ctl::UserInfo, in.text(img::UserInfo, img::UserInfoSize));
+  form.setText(ctl::Trademark, in.text(img::Trademark, img::TrademarkSize));
 }
 
 bool PasswordByteAllowed(uint8_t b) {
@@ -227,7 +223,7 @@ std::string CheckedPassword(ToolState& state, const ImageReader& in) {
       state.image.bytes[static_cast<std::size_t>(img::PdfPassword + k)] = 0;
     return {};
   }
-  return in.text(img::PdfPassword, img::PdfPasswordSize, img::PdfPasswordSize);
+  return in.text(img::PdfPassword, img::PdfPasswordSize);
 }
 
 void SetOptionControls(ToolState& state, const ImageReader& in, Family family) {
@@ -281,7 +277,7 @@ bool Decode(ToolState& state, bool setupUnlocked, Family family) {
 
   if (!setupUnlocked) {
     // Setup Lock: the user's settings go to logger after logger, each keeping its ID.
-    form.setText(ctl::DeviceId, in.field(img::DeviceId, img::DeviceIdSize));
+    form.setText(ctl::DeviceId, in.text(img::DeviceId, img::DeviceIdSize));
     form.refresh(ctl::DeviceId);
     state.poll.changeFlags |= flag::ChannelChanged;
     return true;

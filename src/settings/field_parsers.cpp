@@ -186,7 +186,7 @@ bool IsAllowedTextByte(uint8_t byte) {
 }
 
 uint8_t CheckText(MessagePort* messages, std::string_view bytes, std::size_t size,
-                  bool restricted, bool allowEmpty, Label label) {
+                  bool restricted, bool allowEmpty, Label label, std::size_t firstUnheld) {
   uint8_t code = kOk;
   if (bytes.empty()) {
     if (!allowEmpty) code = 1;
@@ -198,7 +198,9 @@ uint8_t CheckText(MessagePort* messages, std::string_view bytes, std::size_t siz
         code = 2;
         break;
       }
-      if (restricted && !IsAllowedTextByte(static_cast<uint8_t>(bytes[i]))) {
+      // The logger would get a '?' the user never typed.
+      if (i == firstUnheld ||
+          (restricted && !IsAllowedTextByte(static_cast<uint8_t>(bytes[i])))) {
         code = 3;
         break;
       }

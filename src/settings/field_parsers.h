@@ -24,10 +24,13 @@ uint8_t ParseReal(MessagePort* messages, std::string_view text, double min, doub
                   Label label, double& value);
 
 // `bytes` is the text already converted to the logger's code page; `size` the
-// byte size of its destination field (1..255).
+// byte size of its destination field (1..255). `firstUnheld` is the position
+// of the byte standing for the first character the code page cannot hold
+// (npos: none); it is illegal in any field, restricted or not.
 // 0 ok, 1 empty where empty is not allowed, 2 too long, 3 illegal characters.
 uint8_t CheckText(MessagePort* messages, std::string_view bytes, std::size_t size,
-                  bool restricted, bool allowEmpty, Label label);
+                  bool restricted, bool allowEmpty, Label label,
+                  std::size_t firstUnheld = std::string_view::npos);
 
 // Whether a byte may occur in a restricted text field.
 bool IsAllowedTextByte(uint8_t byte);

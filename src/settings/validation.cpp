@@ -128,19 +128,21 @@ bool ReadAlarms(ToolState& state) {
 // Converts a box's text into its fixed-width field: the converted bytes, then
 // one zero byte if there is room. Bytes beyond that zero are left alone.
 template <std::size_t N>
-std::string StoreText(std::array<uint8_t, N>& field, std::string_view utf8) {
-  std::string bytes = ToCodePage(utf8);
-  const std::size_t n = std::min(bytes.size(), N);
-  std::copy_n(bytes.begin(), n, field.begin());
+CodePageText StoreText(std::array<uint8_t, N>& field, std::string_view utf8) {
+  CodePageText text = ToCodePageChecked(utf8);
+  const std::size_t n = std::min(text.bytes.size(), N);
+  std::copy_n(text.bytes.begin(), n, field.begin());
   if (n < N) field[n] = 0;
-  return bytes;
+  return text;
 }
 
 template <std::size_t N>
 bool ReadTextField(ToolState& state, int box, std::array<uint8_t, N>& field, bool restricted,
                    bool allowEmpty, std::string_view label) {
-  const std::string bytes = StoreText(field, state.form().text(box));
-  if (CheckText(state.ports.messages, bytes, N, restricted, allowEmpty, label) == 0) return true;
+  const CodePageText text = StoreText(field, state.form().text(box));
+  if (CheckText(state.ports.messages, text.bytes, N, restricted, allowEmpty, label,
+                text.firstUnheld) == 0)
+    return true;
   field[0] = 0;
   // The device ID box is not editable; a bad ID must not be sent again as is.
   if (box == ctl::DeviceId) state.form().setText(box, "");

@@ -10,13 +10,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "support/test_tool.h"
 
 // Every "other copy" here is a forked process, as a user meets it. The
-// children only make system calls and leave with _exit.
+// children only make system calls (or run the guard itself) and leave with
+// _exit.
 
 namespace {
 
@@ -246,14 +249,122 @@ TEST_F(GuardTest, PlantedSymlinkIsNotFollowedButCalibrationIsStillProbed) {
   EXPECT_NE(lstat(victim.c_str(), &st), 0) << "lock opened through the symlink";
 }
 
-TEST_F(GuardTest, DefaultDirectoryIsTheRuntimeDirectory) {
+// ---- Whose locks: the user's, whatever the environment says ---------------
+
+// Another copy of the tool for the same user: a separate process that runs
+// the guard under `roots` with XDG_RUNTIME_DIR set to `runtimeDir` (unset
+// when null), and keeps what it got until it is released or killed.
+class ToolCopy {
+ public:
+  ToolCopy(const UserLockRoots& roots, const char* runtimeDir) {
+    int report[2];
+    int release[2];
+    if (pipe2(report, O_CLOEXEC) != 0 || pipe2(release, O_CLOEXEC) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      close(report[0]);
+      close(release[1]);
+      if (runtimeDir != nullptr)
+        setenv("XDG_RUNTIME_DIR", runtimeDir, 1);
+      else
+        unsetenv("XDG_RUNTIME_DIR");
+      InstanceGuard guard(roots);
+      const char result = static_cast<char>('0' + static_cast<int>(guard.acquire()));
+      if (write(report[1], &result, 1) != 1) _exit(3);
+      char byte;
+      while (read(release[0], &byte, 1) > 0) {
+      }
+      _exit(0);
+    }
+    close(report[1]);
+    close(release[0]);
+    releaseFd_ = release[1];
+    char result = 0;
+    if (pid_ > 0 && read(report[0], &result, 1) == 1)
+      result_ = static_cast<GuardResult>(result - '0');
+    close(report[0]);
+  }
+  ~ToolCopy() {
+    if (releaseFd_ >= 0) close(releaseFd_);
+    if (pid_ > 0) {
+      int status = 0;
+      waitpid(pid_, &status, 0);
+    }
+  }
+  ToolCopy(const ToolCopy&) = delete;
+  ToolCopy& operator=(const ToolCopy&) = delete;
+
+  // Nothing when the copy never reported.
+  std::optional<GuardResult> result() const { return result_; }
+
+ private:
+  pid_t pid_ = -1;
+  int releaseFd_ = -1;
+  std::optional<GuardResult> result_;
+};
+
+struct UserScopeTest : GuardTest {
+  std::string uid = std::to_string(geteuid());
+  UserLockRoots roots{tmp.file("run"), tmp.file("tmp")};
+  std::string runtime = roots.runtime + "/" + uid;
+  std::string fallback = roots.fallback + "/thlogger-config-" + uid;
+  // Private folders another copy's XDG_RUNTIME_DIR may name.
+  std::string sessionA = tmp.file("sessionA");
+  std::string sessionB = tmp.file("sessionB");
+
+  void SetUp() override {
+    for (const std::string& dir : {roots.runtime, roots.fallback, sessionA, sessionB})
+      ASSERT_EQ(mkdir(dir.c_str(), 0700), 0) << dir;
+    ASSERT_EQ(chmod(roots.runtime.c_str(), 0755), 0);
+  }
+};
+
+TEST_F(UserScopeTest, SecondCopyIsRefusedWhateverItsRuntimeDirectory) {
+  // The runtime folder of the user when it is private; otherwise (missing,
+  // open to others, a symlink) the private fallback folder.
+  enum class Runtime { Private, Missing, OpenToOthers, Symlink };
+  for (Runtime kind : {Runtime::Private, Runtime::Missing, Runtime::OpenToOthers,
+                       Runtime::Symlink}) {
+    SCOPED_TRACE(static_cast<int>(kind));
+    std::filesystem::remove_all(runtime);
+    std::filesystem::remove_all(fallback);
+    if (kind == Runtime::Private || kind == Runtime::OpenToOthers) {
+      ASSERT_EQ(mkdir(runtime.c_str(), 0700), 0);
+      if (kind == Runtime::OpenToOthers) {
+        ASSERT_EQ(chmod(runtime.c_str(), 0755), 0);
+      }
+    } else if (kind == Runtime::Symlink) {
+      ASSERT_EQ(symlink(sessionA.c_str(), runtime.c_str()), 0);
+    }
+    const std::string lockDir = kind == Runtime::Private ? runtime : fallback;
+
+    ToolCopy first(roots, sessionA.c_str());
+    ASSERT_EQ(first.result(), GuardResult::Acquired);
+    EXPECT_FALSE(OtherProcessCanLock(lockDir + "/_Configuration_"));
+    {
+      ToolCopy second(roots, sessionB.c_str());
+      EXPECT_EQ(second.result(), GuardResult::ToolRunning);
+      ToolCopy third(roots, nullptr);
+      EXPECT_EQ(third.result(), GuardResult::ToolRunning);
+    }
+    // Nothing was locked where the environment pointed.
+    EXPECT_TRUE(OtherProcessCanLock(sessionA + "/_Configuration_"));
+    EXPECT_TRUE(OtherProcessCanLock(sessionB + "/_Configuration_"));
+  }
+}
+
+// Formerly the runtime directory came from XDG_RUNTIME_DIR; now the variable
+// is ignored and the user's own runtime folder holds the lock.
+TEST_F(UserScopeTest, DefaultDirectoryIsTheUsersRuntimeDirectory) {
+  ASSERT_EQ(mkdir(runtime.c_str(), 0700), 0);
   const char* saved = getenv("XDG_RUNTIME_DIR");
   std::string previous = saved ? saved : "";
   setenv("XDG_RUNTIME_DIR", tmp.path().c_str(), 1);
   {
-    InstanceGuard guard;
+    InstanceGuard guard(roots);
     EXPECT_EQ(guard.acquire(), GuardResult::Acquired);
-    EXPECT_FALSE(OtherProcessCanLock(configuration));
+    EXPECT_FALSE(OtherProcessCanLock(runtime + "/_Configuration_"));
+    EXPECT_TRUE(OtherProcessCanLock(configuration));
   }
   if (saved) {
     setenv("XDG_RUNTIME_DIR", previous.c_str(), 1);

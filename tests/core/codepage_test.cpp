@@ -33,3 +33,24 @@ TEST(CodePage, CountsAndCutsUtf8ByCharacter) {
   EXPECT_EQ(Utf8Prefix("ab", 5), "ab");
   EXPECT_EQ(Utf8Prefix("a\xE4", 2), "a\xE4");  // a truncated sequence is kept, not overrun
 }
+
+TEST(CodePage, CheckedConversionTellsWhereTheFirstUnheldCharacterLies) {
+  const CodePageText plain = ToCodePageChecked("Room ? 中");
+  EXPECT_EQ(plain.bytes, "Room ? \xD6\xD0");
+  EXPECT_EQ(plain.firstUnheld, std::string::npos);  // a typed '?' is held
+  const CodePageText snowman = ToCodePageChecked("中☃x😀");
+  EXPECT_EQ(snowman.bytes, "\xD6\xD0?x?");
+  EXPECT_EQ(snowman.firstUnheld, 2u);
+  EXPECT_EQ(ToCodePageChecked("ab\xFF").firstUnheld, 2u);  // invalid UTF-8
+}
+
+TEST(CodePage, FieldTextDropsADoubleByteCharacterCutByItsEnd) {
+  auto field = [](std::string_view bytes) {
+    return FromCodePageField(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+  };
+  EXPECT_EQ(field("ab\xD6"), "ab");
+  EXPECT_EQ(field("\xD6\xD0\xD6"), "中");
+  EXPECT_EQ(field("\xD6\xD0"), "中");
+  EXPECT_EQ(field("a\xD6\xD0" "b"), "a中b");
+  EXPECT_EQ(field(""), "");
+}

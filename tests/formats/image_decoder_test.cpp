@@ -5,12 +5,17 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "core/control_ids.h"
 #include "app/poll_pass.h"
 #include "core/codepage.h"
+#include "formats/config_block.h"
 #include "formats/image_layout.h"
 #include "formats/logger_image.h"
+#include "formats/record_layout.h"
+#include "settings/validation.h"
+#include "sim/logger_parameters.h"
 #include "support/test_tool.h"
 
 namespace {
@@ -473,7 +478,7 @@ TEST_P(BothFamilies, ChannelComboAndHumidityAlarms) {
   }
 }
 
-TEST_P(BothFamilies, TextFieldsEndAtNulAndLeaveRoomForIt) {
+TEST_P(BothFamilies, TextFieldsEndAtNulOrAtTheirEnd) {
   NewImage(hid(), kFullCaps);
   PutBytes(img::DeviceName, std::string(20, 'N'));
   PutBytes(img::DeviceId, std::string(20, 'I'));
@@ -482,23 +487,85 @@ TEST_P(BothFamilies, TextFieldsEndAtNulAndLeaveRoomForIt) {
   PutBytes(img::Trademark, std::string("TM\0hidden", 9));
   Put8(img::Trademark + 19, 'Z');
   ASSERT_TRUE(Decode());
-  EXPECT_EQ(form.text(ctl::DeviceName), std::string(19, 'N'));
-  EXPECT_EQ(form.text(ctl::DeviceId), std::string(19, 'I'));
-  EXPECT_EQ(form.text(ctl::Website), std::string(49, 'W'));
-  EXPECT_EQ(form.text(ctl::UserInfo), std::string(99, 'U'));
+  EXPECT_EQ(form.text(ctl::DeviceName), std::string(20, 'N'));
+  EXPECT_EQ(form.text(ctl::DeviceId), std::string(20, 'I'));
+  EXPECT_EQ(form.text(ctl::Website), std::string(50, 'W'));
+  EXPECT_EQ(form.text(ctl::UserInfo), std::string(100, 'U'));
   EXPECT_EQ(form.text(ctl::Trademark), "TM");
 
-  // Code-page texts are cut by character, not by byte.
   NewImage(hid(), kFullCaps);
   PutBytes(img::DeviceName, ToCodePage("冷库温度记录仪"));
   std::string ten = ToCodePage("一二三四五六七八九十");
   ASSERT_EQ(ten.size(), 20u);
   PutBytes(img::DeviceId, ten);
   PutBytes(img::UserInfo, ToCodePage("温度℃"));
+  // A double-byte character cut by the field's end, or by the NUL after it.
+  PutBytes(img::Trademark, std::string(19, 'T') + "\xD6");
+  PutBytes(img::Website, "www.\xD6");
   ASSERT_TRUE(Decode());
   EXPECT_EQ(form.text(ctl::DeviceName), "冷库温度记录仪");
   EXPECT_EQ(form.text(ctl::DeviceId), "一二三四五六七八九十");
   EXPECT_EQ(form.text(ctl::UserInfo), "温度℃");
+  EXPECT_EQ(form.text(ctl::Trademark), std::string(19, 'T'));
+  EXPECT_EQ(form.text(ctl::Website), "www.");
+}
+
+// What the form accepts goes through validation and the encoder to a logger
+// (the virtual one takes the records into its image) and is decoded back
+// unchanged, also when it fills its field to the last byte.
+TEST_P(BothFamilies, AcceptedTextsComeBackAsTyped) {
+  struct Texts {
+    std::string name, id, website, userInfo, trademark, password;
+  };
+  std::string fiftyChinese;
+  for (int i = 0; i < 5; ++i) fiftyChinese += "冷库一号温度记录仪器";
+  const Texts cases[] = {
+      {"Freezer 4 / Rack 12B", "SN-2024-000000000042", std::string(46, 'w') + ".com",
+       std::string(100, 'u'), "ACME Instruments Ltd", "Ab3dEf7H"},
+      {"一二三四五六七八九十", "ID-00000000000000009", "http://example.com/", fiftyChinese,
+       "温湿度℃记录仪器厂家", "1"},
+      {"冷库A1", "x", "", "", "商标", ""},
+  };
+  for (const Texts& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<uint8_t> image = DefaultLoggerImage(hid() ? 0x40 : 0x24, hid() ? 0x94 : 0x10);
+    auto load = [&] {
+      std::copy(image.begin(), image.end(), s.image.bytes.begin());
+      s.image.length = static_cast<uint32_t>(image.size());
+      ASSERT_TRUE(Decode());
+    };
+    load();
+    form.setText(ctl::DeviceName, c.name);
+    form.setText(ctl::DeviceId, c.id);
+    form.setText(ctl::Website, c.website);
+    form.setText(ctl::UserInfo, c.userInfo);
+    form.setText(ctl::Trademark, c.trademark);
+    if (hid()) form.setText(ctl::PdfPassword, c.password);
+    ASSERT_TRUE(ValidateSettings(s)) << tool.messages.last();
+    s.block = {};
+    ASSERT_TRUE(BuildConfigBlock(s));
+
+    std::vector<ReceivedRecord> records;
+    for (std::size_t offset = 0;;) {
+      RecordView r = ReadRecord(BlockBytes(s.block), offset);
+      ASSERT_EQ(r.status, RecordStatus::Ok);
+      if (r.command == kEndCommand) break;
+      records.push_back({r.command, r.data});
+      offset += r.length;
+    }
+    LoggerClock clock{};
+    ASSERT_TRUE(ApplyRecords(image, records, {true, true}, clock));
+    for (int id : {ctl::DeviceName, ctl::DeviceId, ctl::Website, ctl::UserInfo, ctl::Trademark,
+                   ctl::PdfPassword})
+      form.setText(id, "stale");
+    load();
+    EXPECT_EQ(form.text(ctl::DeviceName), c.name);
+    EXPECT_EQ(form.text(ctl::DeviceId), c.id);
+    EXPECT_EQ(form.text(ctl::Website), c.website);
+    EXPECT_EQ(form.text(ctl::UserInfo), c.userInfo);
+    EXPECT_EQ(form.text(ctl::Trademark), c.trademark);
+    EXPECT_EQ(form.text(ctl::PdfPassword), hid() ? c.password : "");
+  }
 }
 
 // ---- Option controls ---------------------------------------------------------

@@ -167,6 +167,15 @@ TEST(CheckText, LengthEmptinessAndAllowedBytes) {
   EXPECT_EQ(CheckText(&m, "a\t\r\n\xB0\xBA", 20, true, false, NoLabel), 0);
   EXPECT_TRUE(m.shown.empty());
 
+  // A character the code page could not hold, stood in for by a '?', is
+  // illegal in any field, unless the text is too long before it.
+  const std::string held = std::string(3, 'a') + "?" + std::string(21, 'a');
+  EXPECT_EQ(CheckText(&m, held, 25, false, false, NoLabel), 0);
+  EXPECT_EQ(CheckText(&m, held, 25, false, false, NoLabel, 3), 3);
+  EXPECT_EQ(CheckText(&m, held, 25, true, false, NoLabel, 3), 3);
+  EXPECT_EQ(CheckText(&m, held, 20, false, false, NoLabel, 22), 2);
+  EXPECT_TRUE(m.shown.empty());
+
   int allowed = 0;
   for (int b = 0; b < 256; ++b) allowed += IsAllowedTextByte(static_cast<uint8_t>(b)) ? 1 : 0;
   EXPECT_EQ(allowed, 103);

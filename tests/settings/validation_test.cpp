@@ -154,6 +154,39 @@ TEST_F(Validation, BadDeviceIdIsClearedFromTheBox) {
   EXPECT_TRUE(f.caretAtEnd);
 }
 
+TEST_F(Validation, CharacterTheLoggerCannotHoldIsRefusedAtItsField) {
+  const struct {
+    int id;
+    std::string text;
+    const char* message;
+  } cases[] = {
+      {ctl::Trademark, "ACME☃", "Trademark Error: illegal characters!"},
+      {ctl::DeviceName, "☃ room", "Device Name Error: illegal characters!"},
+      {ctl::UserInfo, "Keep cold 😀", "User Information Error: illegal characters!"},
+      {ctl::Website, "www.☃.com", "Website Error: illegal characters!"},
+      {ctl::DeviceId, "TL☃", "Device ID Error: illegal characters!"},
+      // Its '?' would fall beyond the field: the length fault comes first.
+      {ctl::DeviceName, std::string(20, 'N') + "☃", "Device Name Error: too long!"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.message);
+    SetUp();
+    t.messages.shown.clear();
+    f.focused = 0;
+    f.caretAtEnd = false;
+    f.at(c.id).text = c.text;
+    ExpectFailure(c.message);
+    EXPECT_EQ(f.focused, c.id);
+    EXPECT_TRUE(f.caretAtEnd);
+    EXPECT_EQ(f.text(c.id), c.id == ctl::DeviceId ? "" : c.text);
+  }
+  // A '?' the user typed is a character like any other.
+  SetUp();
+  t.messages.shown.clear();
+  f.at(ctl::DeviceName).text = "Room ?";
+  EXPECT_TRUE(ValidateSettings(t.s())) << t.messages.last();
+}
+
 TEST_F(Validation, NoZoneSelectedLeavesFocus) {
   f.setSelection(ctl::TimeZone, -1);
   ExpectFailure("Time Zone Error: 内容为空");

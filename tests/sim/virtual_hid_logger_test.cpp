@@ -240,7 +240,7 @@ TEST(VirtualHidLogger, AppliesTheToolsTransferAndShowsItInItsImage) {
   TestTool tool;
   ASSERT_TRUE(Decode(tool, link.ReadImageHead()));
   EXPECT_EQ(tool.form.text(ctl::DeviceName), "Fridge 7");
-  EXPECT_EQ(tool.form.text(ctl::UserInfo), std::string(99, 'u'));
+  EXPECT_EQ(tool.form.text(ctl::UserInfo), std::string(100, 'u'));
   EXPECT_EQ(tool.form.text(ctl::Interval), "60");
   EXPECT_EQ(tool.form.text(ctl::TimeZone), "UTC-03:30");
   EXPECT_TRUE(tool.form.checked(ctl::OutputCsv));

@@ -1,6 +1,12 @@
 #include <QApplication>
+#include <QSocketNotifier>
 #include <QStringList>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <clocale>
+#include <csignal>
 #include <cstdio>
 #include <memory>
 
@@ -13,8 +19,70 @@
 #include "ui/main_window.h"
 #include "ui/qt_messages.h"
 
+namespace {
+
+// The write end of the socket pair from the signal handler to the event loop.
+// A handler can reach no object, so this descriptor is the one static it
+// needs; it is set before the handlers are installed and never changes after.
+volatile std::sig_atomic_t signalWriteFd = -1;
+
+extern "C" void ForwardSignal(int signal) {
+  const int saved = errno;
+  const char byte = static_cast<char>(signal);
+  [[maybe_unused]] const ssize_t n = ::write(signalWriteFd, &byte, 1);
+  errno = saved;
+}
+
+// Ends the event loop on Ctrl+C, SIGTERM or SIGHUP, so the window closes and
+// the destructors run as they do when it is closed by hand: the HID receive
+// thread is joined and a scratch demo folder removed. The handler only writes
+// a byte; the event loop reads it and quits. A second signal, once the first
+// has been seen, ends the process at once, should closing hang.
+class QuitOnSignals {
+ public:
+  static constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+  QuitOnSignals() {
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, fds_) != 0) {
+      fds_[0] = fds_[1] = -1;
+      return;  // no clean ending on signals, but the tool still runs
+    }
+    signalWriteFd = fds_[0];
+    notifier_ = std::make_unique<QSocketNotifier>(fds_[1], QSocketNotifier::Read);
+    QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] {
+      char bytes[16];
+      while (::read(fds_[1], bytes, sizeof bytes) > 0) {
+      }
+      for (int s : kSignals) std::signal(s, SIG_DFL);
+      QCoreApplication::exit(0);  // every running event loop, a message box's too
+    });
+    struct sigaction action {};
+    action.sa_handler = ForwardSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int s : kSignals) ::sigaction(s, &action, nullptr);
+  }
+
+  ~QuitOnSignals() {
+    for (int s : kSignals) std::signal(s, SIG_DFL);
+    notifier_.reset();
+    for (int fd : fds_)
+      if (fd >= 0) ::close(fd);
+  }
+
+  QuitOnSignals(const QuitOnSignals&) = delete;
+  QuitOnSignals& operator=(const QuitOnSignals&) = delete;
+
+ private:
+  int fds_[2] = {-1, -1};
+  std::unique_ptr<QSocketNotifier> notifier_;
+};
+
+}  // namespace
+
 int main(int argc, char** argv) {
   QApplication app(argc, argv);  // takes Qt's own options out of argv
+  QuitOnSignals quitOnSignals;
   // Qt adopts the user's locale; numbers the logger and the form exchange
   // always use a decimal point.
   std::setlocale(LC_NUMERIC, "C");
@@ -65,9 +133,12 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "thlogger-config: %s\n", error.c_str());
       return 1;
     }
-    std::fprintf(stderr, "thlogger-config: virtual %s logger in %s\n",
-                 hidDemo ? "HID" : "drive", hidDemo ? hidDemo->folder().c_str()
-                                                    : driveDemo->folder().c_str());
+    const std::string& folder = hidDemo ? hidDemo->folder() : driveDemo->folder();
+    std::fprintf(stderr,
+                 "thlogger-config: virtual %s logger in %s\n"
+                 "thlogger-config: to unplug it: touch '%s/%s'; to plug it in again: rm '%s/%s'\n",
+                 hidDemo ? "HID" : "drive", folder.c_str(), folder.c_str(), kUnplugSwitchName,
+                 folder.c_str(), kUnplugSwitchName);
   }
 
   CUSBDlg window(*state);

@@ -91,8 +91,10 @@ DriveDemo::DriveDemo(const DemoRequest& request, std::string& error) {
   logger_ = std::make_unique<VirtualDriveLogger>(
       folder_, scratch_ ? std::string() : LoggerFilePath(folder_, kDemoLogName));
   if (request.oldFirmware) StartOld(*logger_, kAppImageStm32Version);
-  // A "DAT.SRC" already in the folder, say a copy of a real logger's, is its image.
+  // A valid "DAT.SRC" already in the folder, say a copy of a real logger's,
+  // is its image; any "DAT.SRC" found stays for the tool to read as it is.
   logger_->adoptExistingImage();
+  logger_->setUnplugSwitch(LoggerFilePath(folder_, kUnplugSwitchName));
   if (!logger_->plugIn()) {
     error = "cannot write the virtual logger's files into " + folder_;
     return;
@@ -119,22 +121,18 @@ HidDemo::HidDemo(const DemoRequest& request, std::string& error) {
   logger_ = std::make_unique<VirtualHidLogger>(
       scratch_ ? std::string() : LoggerFilePath(folder_, kDemoLogName));
   if (request.oldFirmware) StartOld(*logger_, kAppImageKl26Version);
-  // The image a previous run left, when it is an HID-family logger's.
-  auto kept = std::make_unique<LoggerImage>();
-  if (std::FILE* in = std::fopen(LoggerFilePath(folder_, kImageFile).c_str(), "rb")) {
-    kept->length = static_cast<uint32_t>(std::fread(kept->bytes.data(), 1, kept->bytes.size(), in));
-    std::fclose(in);
-    if (CheckDriveImage(*kept) == ImageCheck::Accepted)
-      logger_->adoptImage(
-          std::vector<uint8_t>(kept->bytes.begin(), kept->bytes.begin() + kept->length));
-  }
+  // A "DAT.SRC" already there, whatever it holds, is what the logger hands out.
+  imageFile_ = ImageFile(LoggerFilePath(folder_, kImageFile));
+  const std::optional<std::vector<uint8_t>> found = imageFile_.read();
+  if (found) logger_->adoptImage(*found);
   // Called under the port's lock, from the thread that wrote the TransferEnd.
   logger_->onTransfer = [this](VirtualHidLogger::Outcome outcome) {
     if (outcome == VirtualHidLogger::Outcome::Applied) saveImage();
   };
   logger_->onUpgrade = [this] { saveImage(); };
   port_.add(*logger_);
-  if (!saveImage()) error = "cannot write the virtual logger's image into " + folder_;
+  port_.setUnplugSwitch(0, LoggerFilePath(folder_, kUnplugSwitchName));
+  if (!found && !saveImage()) error = "cannot write the virtual logger's image into " + folder_;
 }
 
 HidDemo::~HidDemo() {
@@ -142,12 +140,14 @@ HidDemo::~HidDemo() {
     std::error_code ec;
     fs::remove_all(folder_, ec);
   } else if (logger_) {
-    port_.edit(0, [this](VirtualHidLogger&) { saveImage(); });
+    port_.edit(0, [this](VirtualHidLogger&) {
+      if (!imageFile_.foreign()) saveImage();
+    });
   }
 }
 
-bool HidDemo::saveImage() const {
+bool HidDemo::saveImage() {
   std::vector<uint8_t> image = logger_->image();
   SealDriveImage(image.data(), image.size());
-  return WriteVolumeFile(LoggerFilePath(folder_, kImageFile), image.data(), image.size());
+  return imageFile_.write(image);
 }

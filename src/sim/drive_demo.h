@@ -31,6 +31,9 @@ inline constexpr const char* kUsage =
     "                        --demo=old-drive[:DIR] | --demo=old-hid[:DIR]]\n";
 
 inline constexpr const char* kDemoLogName = "received-config.log";
+// While a file of this name is in the demo's folder its logger is unplugged;
+// removing it plugs the logger in again.
+inline constexpr const char* kUnplugSwitchName = "UNPLUGGED";
 
 // A virtual drive logger plugged in for the whole run.
 class DriveDemo {
@@ -53,9 +56,11 @@ class DriveDemo {
 };
 
 // A virtual HID logger plugged in for the whole run, behind an in-memory HID
-// port. Its image is kept in the folder as a sealed "DAT.SRC", written at the
-// start, after every applied transfer or upgrade and at exit, and taken up
-// again by the next run when it is an HID-family logger's.
+// port. A "DAT.SRC" in the folder is the image it hands out, byte for byte,
+// whatever it holds. Without one, it starts with its own image and writes it
+// there, sealed. After every applied transfer or upgrade it writes its image
+// (a "DAT.SRC" it did not write is copied aside first, see ImageFile), and
+// at exit too, unless a file it did not write is there.
 class HidDemo {
  public:
   // Empty `error` on success; otherwise why the demo could not start.
@@ -70,10 +75,11 @@ class HidDemo {
   const std::string& folder() const { return folder_; }
 
  private:
-  bool saveImage() const;
+  bool saveImage();
 
   std::string folder_;
   bool scratch_ = false;
+  ImageFile imageFile_{std::string()};
   std::unique_ptr<VirtualHidLogger> logger_;
   MemoryHidPort port_;  // declared last: gone before the logger it points to
 };

@@ -2,8 +2,12 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include "formats/image_layout.h"
+#include "drive/volume_io.h"
 #include "formats/record_layout.h"
 
 std::vector<uint8_t> DefaultLoggerImage(uint8_t fwVersionHigh, uint8_t fwVersionLow) {
@@ -138,4 +142,44 @@ void AppendReceivedLog(const std::string& path, bool applied, std::span<const ui
   for (uint8_t b : bytes) std::fprintf(out, " %02X", b);
   std::fputc('\n', out);
   std::fclose(out);
+}
+
+std::optional<std::vector<uint8_t>> ImageFile::read() const {
+  std::ifstream in(path_, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  if (in.bad()) return std::nullopt;
+  return bytes;
+}
+
+bool ImageFile::foreign() const {
+  const std::optional<std::vector<uint8_t>> found = read();
+  return found && found != written_;
+}
+
+bool ImageFile::write(std::span<const uint8_t> bytes) {
+  if (const std::optional<std::vector<uint8_t>> found = read(); found && found != written_) {
+    // The first free name, or one that already holds these very bytes.
+    namespace fs = std::filesystem;
+    for (int n = 0;; ++n) {
+      const std::string copy = path_ + ".orig" + (n == 0 ? "" : "." + std::to_string(n));
+      std::error_code ec;
+      if (fs::exists(copy, ec)) {
+        if (ImageFile(copy).read() == found) break;
+        continue;
+      }
+      if (ec || !fs::copy_file(path_, copy, fs::copy_options::none, ec) || ec) return false;
+      break;
+    }
+  }
+  if (!WriteVolumeFile(path_, bytes.data(), bytes.size())) return false;
+  written_.emplace(bytes.begin(), bytes.end());
+  return true;
+}
+
+void ImageFile::removeOwn() {
+  if (!written_ || read() != written_) return;
+  std::error_code ec;
+  std::filesystem::remove(path_, ec);
+  written_.reset();
 }

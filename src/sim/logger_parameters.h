@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -43,3 +44,27 @@ bool ApplyRecords(std::vector<uint8_t>& image, std::span<const ReceivedRecord> r
 // Appends "applied" or "refused" and the bytes in hex as one line to the file
 // at `path`; nothing when the path is empty.
 void AppendReceivedLog(const std::string& path, bool applied, std::span<const uint8_t> bytes);
+
+// "DAT.SRC" in a folder a person may share with a virtual logger. The logger
+// replaces or removes only the file it last wrote itself; any other file found
+// there is first copied aside as "DAT.SRC.orig" (".orig.1", ".orig.2", ... when
+// that name is taken by different bytes), so no one's image is lost.
+class ImageFile {
+ public:
+  explicit ImageFile(std::string path) : path_(std::move(path)) {}
+
+  const std::string& path() const { return path_; }
+  // The file's bytes as they are; nullopt when there is none.
+  std::optional<std::vector<uint8_t>> read() const;
+  // A file is there that this logger did not write, or that changed since.
+  bool foreign() const;
+  // Writes `bytes` in place of the file, copying a foreign one aside first.
+  // False when nothing was written (a foreign file then stays as it was).
+  bool write(std::span<const uint8_t> bytes);
+  // Removes the file when it is the one this logger wrote; leaves any other.
+  void removeOwn();
+
+ private:
+  std::string path_;
+  std::optional<std::vector<uint8_t>> written_;  // what this logger last wrote
+};

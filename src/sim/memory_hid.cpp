@@ -1,6 +1,7 @@
 #include "sim/memory_hid.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <optional>
 
 namespace {
@@ -32,9 +33,30 @@ void Connect(Device& d) {
   d.changed.notify_all();
 }
 
-// Back from re-enumerating once its absence is over; under the device's lock.
+// Pulled out: what unplug() does.
+void Disconnect(Device& d) {
+  d.returnAt.reset();
+  d.logger->unplug();
+  d.answers.clear();
+  d.changed.notify_all();
+}
+
+// Follows the unplug switch, then brings a logger back from re-enumerating
+// once its absence is over; under the device's lock.
 void ReturnIfDue(Device& d) {
-  if (d.logger && d.returnAt && Clock::now() >= *d.returnAt) Connect(d);
+  if (!d.logger) return;
+  if (!d.unplugSwitch.empty()) {
+    std::error_code ec;
+    const bool out = std::filesystem::exists(d.unplugSwitch, ec);
+    if (out != d.pulledOut) {
+      d.pulledOut = out;
+      if (out)
+        Disconnect(d);
+      else
+        Connect(d);
+    }
+  }
+  if (d.returnAt && Clock::now() >= *d.returnAt) Connect(d);
 }
 
 class MemoryHidChannel : public HidChannel {
@@ -138,11 +160,14 @@ void MemoryHidPort::plug(std::size_t index) {
 void MemoryHidPort::unplug(std::size_t index) {
   Device& d = *devices_.at(index);
   std::lock_guard<std::mutex> lock(d.mutex);
-  if (!d.logger) return;
-  d.returnAt.reset();
-  d.logger->unplug();
-  d.answers.clear();
-  d.changed.notify_all();
+  if (d.logger) Disconnect(d);
+}
+
+void MemoryHidPort::setUnplugSwitch(std::size_t index, std::string path) {
+  Device& d = *devices_.at(index);
+  std::lock_guard<std::mutex> lock(d.mutex);
+  d.unplugSwitch = std::move(path);
+  d.pulledOut = false;
 }
 
 void MemoryHidPort::setLinkFaults(std::size_t index, LinkFaults faults) {

@@ -52,6 +52,10 @@ class MemoryHidPort : public HidPort {
   // A logger away to re-enumerate then stays away.
   void unplug(std::size_t index);
   void setLinkFaults(std::size_t index, LinkFaults faults);
+  // While a file at `path` exists the logger is pulled out; once it is gone
+  // it is plugged in afresh. Looked at by every enumerate(), open() and
+  // present(), so the tool's own searches notice it; empty: never.
+  void setUnplugSwitch(std::size_t index, std::string path);
 
   // Runs `edit` on the logger under the device's lock, so faults and
   // parameters can be changed while the tool's threads use the link.
@@ -84,6 +88,8 @@ struct MemoryHidPort::Device {
   std::deque<Answer> answers;
   LinkFaults faults;
   std::optional<std::chrono::steady_clock::time_point> returnAt;  // away to re-enumerate
+  std::string unplugSwitch;
+  bool pulledOut = false;  // by the switch
 
   bool connected(uint64_t channelConnection) const {
     return logger && logger->plugged() && connection == channelConnection;

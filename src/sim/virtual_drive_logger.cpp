@@ -58,7 +58,8 @@ std::vector<uint8_t> UpgradeBlock(uint8_t address) {
 VirtualDriveLogger::VirtualDriveLogger(std::string volume, std::string logPath)
     : volume_(std::move(volume)),
       logPath_(std::move(logPath)),
-      image_(DefaultLoggerImage(0x24, 0x10)) {}  // a current drive-family logger
+      image_(DefaultLoggerImage(0x24, 0x10)),  // a current drive-family logger
+      imageFile_(LoggerFilePath(volume_, kImageFile)) {}  // a current drive-family logger
 
 void VirtualDriveLogger::setText(int offset, int size, const std::string& bytes) {
   PutText(image_, offset, size, bytes);
@@ -84,13 +85,18 @@ bool VirtualDriveLogger::adoptExistingImage() {
 
 bool VirtualDriveLogger::writeImage() {
   SealDriveImage(image_.data(), image_.size());
-  return WriteVolumeFile(file(kImageFile), image_.data(), image_.size());
+  if (!imageFile_.write(image_)) return false;
+  imageChanged_ = false;
+  return true;
 }
 
 bool VirtualDriveLogger::plugIn() {
   std::error_code ec;
   fs::create_directories(volume_, ec);
-  if (ec || !writeImage()) return false;
+  if (ec) return false;
+  // Someone's "DAT.SRC" is the image the tool reads, as it is.
+  const bool keepFound = !imageChanged_ && imageFile_.foreign();
+  if (!keepFound && !writeImage()) return false;
   plugged_ = true;
   awayPolls_ = 0;
   spoiled_.clear();
@@ -100,12 +106,25 @@ bool VirtualDriveLogger::plugIn() {
 
 void VirtualDriveLogger::unplug() {
   std::error_code ec;
-  for (const char* name : {kConfigFile, kConfirmFile, kFirmwareFile, kImageFile})
+  for (const char* name : {kConfigFile, kConfirmFile, kFirmwareFile})
     fs::remove_all(file(name), ec);
+  imageFile_.removeOwn();
   plugged_ = false;
 }
 
 void VirtualDriveLogger::poll() {
+  if (!unplugSwitch_.empty()) {
+    std::error_code ec;
+    const bool out = fs::exists(unplugSwitch_, ec);
+    if (out && !pulledOut_) {
+      unplug();
+      awayPolls_ = 0;  // not back until the switch goes
+    } else if (!out && pulledOut_ && !plugIn()) {
+      awayPolls_ = 1;  // tried again on the next poll
+    }
+    pulledOut_ = out;
+    if (out) return;
+  }
   if (!plugged_) {
     // A failed return is tried again on the next poll.
     if (awayPolls_ > 0 && --awayPolls_ == 0 && !plugIn()) awayPolls_ = 1;
@@ -175,6 +194,7 @@ void VirtualDriveLogger::applyConfirmed() {
   else
     lastOutcome_ = applyBlock(block) ? Outcome::Applied : Outcome::Refused;
   log(block, lastOutcome_);
+  if (lastOutcome_ != Outcome::Refused) imageChanged_ = true;
   // Re-enumerate: gone for a while, then back with the new parameters.
   unplug();
   if (reenumeratePolls <= 0) {

@@ -6,6 +6,7 @@
 
 #include "core/state.h"
 #include "formats/image_layout.h"
+#include "sim/logger_parameters.h"
 
 // A drive-family logger that lives in a directory, its "volume". It behaves
 // as a logger does towards the tool: it offers its parameters in a sealed
@@ -14,6 +15,9 @@
 // confirmed upgrade block (the clock record with zeros, the firmware record
 // naming "APP.BIN", the end record) takes "APP.BIN" as its firmware instead,
 // and it comes back at the version the tool carries.
+// A "DAT.SRC" the logger did not write is handed to the tool exactly as it
+// is, broken or not, and never removed; only an image the logger changed by
+// a configuration or an upgrade replaces it, after a copy (see ImageFile).
 // The demo, the tests and the benchmarks all use this one model.
 class VirtualDriveLogger {
  public:
@@ -40,9 +44,15 @@ class VirtualDriveLogger {
   // Takes a valid "DAT.SRC" already in the volume as this logger's image.
   bool adoptExistingImage();
 
-  bool plugIn();  // creates the volume and writes "DAT.SRC"
-  void unplug();  // removes the logger's files
+  // Creates the volume and writes "DAT.SRC", unless one it did not write is
+  // there and it has no newer image of its own.
+  bool plugIn();
+  void unplug();  // removes the logger's files; a "DAT.SRC" it did not write stays
   bool plugged() const { return plugged_; }
+
+  // While a file at `path` exists the logger is pulled out; once it is gone
+  // the logger is plugged in afresh. Looked at on every poll; empty: never.
+  void setUnplugSwitch(std::string path) { unplugSwitch_ = std::move(path); }
 
   // Advances the model by one step: acts on a confirmed configuration or
   // upgrade, applies the faults, counts down a re-enumeration.
@@ -85,6 +95,10 @@ class VirtualDriveLogger {
   std::string volume_;
   std::string logPath_;
   std::vector<uint8_t> image_;
+  ImageFile imageFile_;
+  bool imageChanged_ = false;  // applied or upgraded since "DAT.SRC" was written
+  std::string unplugSwitch_;
+  bool pulledOut_ = false;     // by the switch
   bool plugged_ = false;
   int awayPolls_ = 0;
   int receivedBlocks_ = 0;

@@ -58,9 +58,9 @@ void VirtualHidLogger::setU16(int offset, uint16_t v) { PutU16(image_, offset, v
 void VirtualHidLogger::setU32(int offset, uint32_t v) { PutU32(image_, offset, v); }
 
 bool VirtualHidLogger::adoptImage(std::vector<uint8_t> bytes) {
-  if (!HidFamily(bytes)) return false;
+  if (bytes.size() > kImageCapacity) bytes.resize(kImageCapacity);
   image_ = std::move(bytes);
-  return true;
+  return HidFamily(image_);
 }
 
 void VirtualHidLogger::plugIn() {
@@ -179,7 +179,7 @@ void VirtualHidLogger::endUpgrade() {
   firmwareReceived_ = std::move(upgradeImage_);
   upgradeImage_.clear();
   ++upgrades_;
-  if (!faults.oldVersionAfterUpgrade) {
+  if (!faults.oldVersionAfterUpgrade && image_.size() >= img::MinDriveImageLength) {
     image_[img::FwVersionHigh] = static_cast<uint8_t>(kAppImageKl26Version >> 8);
     image_[img::FwVersionLow] = static_cast<uint8_t>(kAppImageKl26Version);
   }
@@ -248,7 +248,8 @@ void VirtualHidLogger::finishTransfer() {
   lastOutcome_ = applied ? Outcome::Applied : Outcome::Refused;
 
   // Framed as the tool's block held the records, so the two can be compared.
-  const uint8_t address = RecordAddressByte(image_[img::FwVersionHigh]);
+  const uint8_t address =
+      RecordAddressByte(image_.size() > img::FwVersionHigh ? image_[img::FwVersionHigh] : 0);
   lastBlock_.clear();
   auto frame = [&](uint8_t command, const std::vector<uint8_t>& data) {
     const std::size_t start = lastBlock_.size();

@@ -67,7 +67,10 @@ class VirtualHidLogger {
   void unplug();
   bool plugged() const { return plugged_; }
 
-  // Takes `bytes` as the image when it is an HID-family logger's.
+  // Takes `bytes` as the image, as they are (cut to what the tool can hold),
+  // so a broken image reaches the tool broken. True when it is an HID-family
+  // logger's; any other image is handed out all the same, but no transfer
+  // changes one shorter than a whole image.
   bool adoptImage(std::vector<uint8_t> bytes);
 
   // True once after the logger has asked to re-enumerate (an upgrade taken):

@@ -209,6 +209,72 @@ TEST_F(VirtualLogger, AdoptsAnImageLeftInItsVolume) {
   EXPECT_FALSE(third.adoptExistingImage());
 }
 
+// Someone's image stays while the logger is plugged, pulled out or refuses
+// a block; the first image the logger changes replaces it after a copy, and
+// from then on the file is the logger's own.
+TEST_F(VirtualLogger, KeepsAnImageItDidNotWriteAndCopiesItBeforeReplacingIt) {
+  logger.setText(img::DeviceName, img::DeviceNameSize, "Mine");
+  Bytes mine = logger.image();
+  SealDriveImage(mine.data(), mine.size());
+  fs::create_directories(volume);
+  WriteFile(volume + "/DAT.SRC", mine);
+  VirtualDriveLogger found(volume);
+  ASSERT_TRUE(found.adoptExistingImage());
+  ASSERT_TRUE(found.plugIn());
+  found.unplug();
+  EXPECT_EQ(ReadFile(volume + "/DAT.SRC"), mine);
+  ASSERT_TRUE(found.plugIn());
+  Deliver({0x55, 0x05});
+  found.poll();
+  EXPECT_EQ(found.lastOutcome(), VirtualDriveLogger::Outcome::Refused);
+  found.poll();
+  ASSERT_TRUE(found.plugged());
+  EXPECT_EQ(ReadFile(volume + "/DAT.SRC"), mine);
+
+  Deliver(BlockFor([](LoggerSettings& s) { s.intervalSeconds = 60; }));
+  found.poll();
+  EXPECT_EQ(found.lastOutcome(), VirtualDriveLogger::Outcome::Applied);
+  found.poll();
+  ASSERT_TRUE(found.plugged());
+  EXPECT_EQ(ReadFile(volume + "/DAT.SRC.orig"), mine);
+  EXPECT_EQ(ReadFile(volume + "/DAT.SRC"), found.image());
+
+  Deliver(BlockFor([](LoggerSettings& s) { s.intervalSeconds = 120; }));
+  found.poll();
+  EXPECT_FALSE(fs::exists(volume + "/DAT.SRC"));  // its own, gone while it re-enumerates
+  found.poll();
+  EXPECT_EQ(ReadFile(volume + "/DAT.SRC"), found.image());
+  EXPECT_FALSE(fs::exists(volume + "/DAT.SRC.orig.1"));
+}
+
+// The way out of a logger stuck after "Failed": pulled out and plugged in
+// afresh by hand, with the file that stands for the unplugged cable.
+TEST_F(VirtualLogger, TheUnplugSwitchPullsItOutAndPlugsItInAfresh) {
+  const std::string unplugged = dir.path() + "/UNPLUGGED";
+  logger.setUnplugSwitch(unplugged);
+  ASSERT_TRUE(logger.plugIn());
+  logger.faults.removeAfterWrite = true;
+  WriteFile(volume + "/CONFIG.CFG", {1});
+  logger.poll();
+  logger.faults = {};
+  logger.poll();
+  EXPECT_FALSE(logger.plugged());  // never back by itself
+
+  WriteFile(unplugged, {});
+  logger.poll();
+  EXPECT_FALSE(logger.plugged());
+  fs::remove(unplugged);
+  logger.poll();
+  EXPECT_TRUE(logger.plugged());
+  EXPECT_TRUE(fs::exists(volume + "/DAT.SRC"));
+
+  WriteFile(unplugged, {});
+  logger.poll();
+  logger.poll();
+  EXPECT_FALSE(logger.plugged());
+  EXPECT_FALSE(fs::exists(volume + "/DAT.SRC"));
+}
+
 TEST_F(VirtualLogger, FaultsSpoilWhatTheToolWrites) {
   ASSERT_TRUE(logger.plugIn());
   const Bytes block = BlockFor([](LoggerSettings&) {});
@@ -303,6 +369,40 @@ TEST(DemoOption, OnlyTheDemoOptionIsAccepted) {
   EXPECT_TRUE(demo.oldFirmware && demo.kind == DemoKind::Hid && demo.folder == "/tmp/h");
   EXPECT_EQ(ParseArgs(2, drive, demo), ArgsResult::Demo);
   EXPECT_FALSE(demo.oldFirmware);
+}
+
+// What a person put in the demo's folder reaches the tool's real poll pass
+// as it is, so the tool's own messages show, and stays after the run.
+TEST(DemoOption, DriveDemoLeavesAFoundImageForTheToolAsItIs) {
+  Bytes whole = VirtualDriveLogger("unused").image();
+  SealDriveImage(whole.data(), whole.size());
+  Bytes badCheck = whole;
+  badCheck[100] ^= 1;
+  Bytes random(640);
+  for (std::size_t i = 0; i < random.size(); ++i) random[i] = static_cast<uint8_t>(i * 131 + 7);
+  const struct {
+    Bytes found;
+    const char* message;
+  } cases[] = {{Bytes(whole.begin(), whole.end() - 4), "DAT.SRC Length Error!"},
+               {badCheck, "DAT.SRC Checksum Error!"},
+               {random, "DAT.SRC Checksum Error!"}};
+  for (const auto& c : cases) {
+    TempDir dir;
+    WriteFile(dir.path() + "/DAT.SRC", c.found);
+    std::string error;
+    {
+      DriveDemo demo({dir.path()}, error);
+      ASSERT_EQ(error, "");
+      TestTool tool;
+      tool.s().ports.drives = &demo.drives();
+      InitialiseForm(tool.s());
+      for (int i = 0; i < 3; ++i) RunPollPass(tool.s());
+      ASSERT_EQ(tool.messages.shown.size(), 1u) << c.message;
+      EXPECT_EQ(tool.messages.last(), c.message);
+    }
+    EXPECT_EQ(ReadFile(dir.path() + "/DAT.SRC"), c.found) << c.message;
+    EXPECT_FALSE(fs::exists(dir.path() + "/DAT.SRC.orig"));
+  }
 }
 
 TEST(DemoOption, AKeptFolderHoldsTheImageAndTheLogAfterTheRun) {

@@ -375,6 +375,63 @@ TEST(MemoryHidPort, ListsItsLoggersAndEndsBlockedCallsAtUnplug) {
   EXPECT_EQ(link.port.enumerate().size(), 1u);
 }
 
+TEST(MemoryHidPort, TheUnplugSwitchPullsTheLoggerOutAndPlugsItInAfresh) {
+  TempDir dir;
+  const std::string unplugged = dir.path() + "/UNPLUGGED";
+  Link link;
+  link.port.setUnplugSwitch(0, unplugged);
+  ASSERT_TRUE(link.port.present(MemoryHidPort::Path(0)));
+
+  WriteFile(unplugged, {});
+  EXPECT_FALSE(link.port.present(MemoryHidPort::Path(0)));
+  EXPECT_TRUE(link.port.enumerate().empty());
+  HidReport answer{};
+  EXPECT_EQ(link.in->read(answer, 0), HidRead::Gone);
+  HidOpen result{};
+  EXPECT_EQ(link.port.open(MemoryHidPort::Path(0), HidAccess::Read, result), nullptr);
+
+  std::filesystem::remove(unplugged);
+  ASSERT_EQ(link.port.enumerate().size(), 1u);
+  EXPECT_EQ(link.in->read(answer, 0), HidRead::Gone);  // the old connection's channel
+  link.Open();
+  EXPECT_TRUE(link.Exchange(Request(0x91)));
+}
+
+// A "DAT.SRC" someone left is handed out byte for byte, broken or not, and
+// is still there, unchanged, after the run.
+TEST(DemoOption, HidDemoHandsOutAFoundImageAsItIs) {
+  Bytes whole = VirtualHidLogger().image();
+  SealDriveImage(whole.data(), whole.size());
+  Bytes badCheck = whole;
+  badCheck.back() ^= 1;
+  Bytes random(333);
+  for (std::size_t i = 0; i < random.size(); ++i) random[i] = static_cast<uint8_t>(i * 131 + 7);
+  for (const Bytes& found : {Bytes(whole.begin(), whole.begin() + 100), badCheck, random}) {
+    TempDir dir;
+    WriteFile(dir.path() + "/DAT.SRC", found);
+    std::string error;
+    {
+      HidDemo demo({dir.path(), DemoKind::Hid}, error);
+      ASSERT_EQ(error, "");
+      HidOpen result{};
+      auto in = demo.port().open(MemoryHidPort::Path(0), HidAccess::Read, result);
+      auto out = demo.port().open(MemoryHidPort::Path(0), HidAccess::Write, result);
+      Bytes handedOut;
+      for (;;) {
+        ASSERT_EQ(out->write(Request(0x91, static_cast<uint32_t>(handedOut.size())), 100).status,
+                  HidWrite::Written);
+        HidReport answer{};
+        ASSERT_EQ(in->read(answer, 500), HidRead::Report);
+        if (answer[2] == 6) break;
+        handedOut.insert(handedOut.end(), answer.begin() + 6, answer.begin() + answer[2]);
+      }
+      EXPECT_EQ(handedOut, found);
+    }
+    EXPECT_EQ(ReadFile(dir.path() + "/DAT.SRC"), found);
+    EXPECT_FALSE(std::filesystem::exists(dir.path() + "/DAT.SRC.orig"));
+  }
+}
+
 TEST(DemoOption, HidDemoKeepsItsLoggerInTheFolder) {
   TempDir dir;
   const std::string folder = dir.path() + "/hid";

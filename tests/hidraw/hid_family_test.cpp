@@ -73,6 +73,10 @@ TEST_F(HidFamilyOnHidraw, ArrivalReadConfigureAndRemoval) {
   tool.s().poll.changeFlags |= flag::ConfigureRequested;
   RunPollPass(tool.s());
   EXPECT_TRUE(tool.messages.texts().empty()) << tool.messages.last();
+  // The fake logger takes the closing TransferEnd on its own thread, which
+  // awaits no answer: give it the moment it needs.
+  const auto end = Clock::now() + 2s;
+  while (Transfers() != 1 && Clock::now() < end) std::this_thread::sleep_for(1ms);
   ASSERT_EQ(Transfers(), 1);
   EXPECT_EQ(logger.lastOutcome(), VirtualHidLogger::Outcome::Applied);
   // The user information went as 58 bytes at offset 0 and 42 at offset 58.

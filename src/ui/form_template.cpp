@@ -8,6 +8,8 @@ namespace {
 using K = ControlKind;
 constexpr unsigned kNeverShown = tmpl::Hidden | tmpl::Disabled;
 
+// The numeric boxes are wide enough for the longest value their fields accept
+// ("86400", "1440", "100.0", "60"), their unit texts moved to the right to match.
 // clang-format off
 constexpr ControlTemplate kMainForm[] = {
     {1, 0, K::Text, "Time Zone:", 293, 42, 53, 10, 0},
@@ -19,16 +21,16 @@ constexpr ControlTemplate kMainForm[] = {
     {7, 0, K::Text, "High Temp. Alarm:", 11, 144, 69, 8, 0},
     {8, 0, K::Text, "PDF Language:", 193, 161, 55, 8, 0},
     {9, 0, K::Text, "Recording Interval:", 11, 42, 79, 8, 0},
-    {10, 0, K::Text, "Min.", 79, 25, 17, 8, 0},
-    {11, 0, K::Text, "Sec.", 111, 42, 16, 8, 0},
+    {10, 0, K::Text, "Min.", 85, 25, 17, 8, 0},
+    {11, 0, K::Text, "Sec.", 117, 42, 16, 8, 0},
     {12, ctl::LowTempUnitSign, K::Text, "℃", 119, 127, 12, 8, 0},
     {13, ctl::HighTempUnitSign, K::Text, "℃", 118, 144, 14, 8, 0},
     {14, 0, K::Text, "Temperature Unit:", 11, 93, 70, 8, 0},
     {15, 0, K::Text, "Low Humidity Alarm:", 11, 161, 77, 8, 0},
     {16, 0, K::Text, "High Humidity Alarm:", 11, 178, 82, 8, 0},
     {17, 0, K::Text, "允许按键删除记录", 94, 7, 70, 8, kNeverShown},
-    {18, 0, K::Text, "%RH", 116, 161, 14, 8, 0},
-    {19, 0, K::Text, "%RH", 119, 178, 14, 8, 0},
+    {18, 0, K::Text, "%RH", 124, 161, 14, 8, 0},
+    {19, 0, K::Text, "%RH", 124, 178, 14, 8, 0},
     {20, ctl::DateText, K::Text, "2018/12/12", 241, 25, 43, 8, 0},
     {21, ctl::TimeText, K::Text, "22:00:00", 291, 25, 37, 8, 0},
     {22, 0, K::Text, "Trademark:", 204, 59, 39, 8, 0},
@@ -46,12 +48,12 @@ constexpr ControlTemplate kMainForm[] = {
     {34, ctl::PdfLanguage, K::List, "", 248, 160, 44, 13, 0},
     {35, ctl::TempUnit, K::List, "", 90, 92, 20, 12, 0},
     {36, ctl::Channel, K::List, "", 90, 75, 59, 12, 0},
-    {37, ctl::StartDelay, K::CentredEdit, "", 59, 25, 18, 9, 0},
-    {38, ctl::Interval, K::CentredEdit, "", 84, 42, 22, 9, 0},
+    {37, ctl::StartDelay, K::CentredEdit, "", 59, 25, 24, 9, 0},
+    {38, ctl::Interval, K::CentredEdit, "", 84, 42, 28, 9, 0},
     {39, ctl::LowTempAlarm, K::CentredEdit, "", 87, 127, 30, 9, 0},
     {40, ctl::HighTempAlarm, K::CentredEdit, "", 87, 144, 30, 9, 0},
-    {41, ctl::LowHumidityAlarm, K::CentredEdit, "", 93, 161, 19, 9, 0},
-    {42, ctl::HighHumidityAlarm, K::CentredEdit, "", 95, 178, 19, 9, 0},
+    {41, ctl::LowHumidityAlarm, K::CentredEdit, "", 93, 161, 27, 9, 0},
+    {42, ctl::HighHumidityAlarm, K::CentredEdit, "", 95, 178, 25, 9, 0},
     {43, ctl::Trademark, K::Edit, "", 247, 59, 69, 9, 0},
     {44, ctl::DeviceName, K::Edit, "", 247, 76, 139, 9, 0},
     {45, ctl::UserInfo, K::Edit, "", 247, 93, 139, 9, 0},
@@ -60,8 +62,8 @@ constexpr ControlTemplate kMainForm[] = {
     {48, 0, K::Text, "Date Time:", 195, 25, 46, 11, 0},
     {49, 0, K::Text, "Alarm LED Flash Time:", 11, 212, 86, 11, 0},
     {50, 0, K::Text, "Record LED Flash Time:", 11, 195, 91, 11, 0},
-    {51, ctl::RecordLedFlash, K::CentredEdit, "", 102, 195, 12, 9, 0},
-    {52, ctl::AlarmLedFlash, K::CentredEdit, "", 102, 212, 12, 9, 0},
+    {51, ctl::RecordLedFlash, K::CentredEdit, "", 102, 195, 14, 9, 0},
+    {52, ctl::AlarmLedFlash, K::CentredEdit, "", 102, 212, 14, 9, 0},
     {53, 0, K::Text, "Sec.", 119, 212, 13, 10, 0},
     {54, 0, K::Text, "Sec.", 119, 195, 12, 9, 0},
     {55, ctl::StartOnTime, K::Check, "Start On Time:", 196, 178, 65, 9, 0},

@@ -1,6 +1,7 @@
 #include "ui/main_window.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QCalendarWidget>
 #include <QCheckBox>
 #include <QComboBox>
@@ -10,9 +11,13 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QThread>
+#include <QCoreApplication>
+#include <QEvent>
 #include <utility>
 
 #include "core/control_ids.h"
@@ -28,6 +33,8 @@
 
 namespace {
 
+const QEvent::Type kCarriedWrites = static_cast<QEvent::Type>(QEvent::User + 2);
+
 constexpr const char* kTitle = " Temperature & Humidity Datalogger Configuration Tool V3.35";
 constexpr const char* kAboutItem = "关于 FW(&A)...";
 
@@ -39,19 +46,19 @@ constexpr Qt::WindowFlags kWindowFlags = Qt::Window | Qt::CustomizeWindowHint |
                                          Qt::WindowCloseButtonHint;
 
 // Labels, check boxes and disabled edits let the background show through;
-// the entry controls are red on white. The rules name the window's own
-// controls only (">"), so that boxes opened over the window keep the
-// desktop's look.
+// the enabled entry controls are red on white. Disabled lists and buttons keep
+// the desktop's disabled look, so that nobody takes them for editable. The
+// rules name the window's own controls only (">"), so that boxes opened over
+// the window keep the desktop's look.
 constexpr const char* kLook = R"(
 #CUSBDlg { background-color: rgb(114, 152, 210); }
 #CUSBDlg > QLabel { background: transparent; }
 #CUSBDlg > QLineEdit { color: rgb(255, 0, 0); background: white; border: 1px solid rgb(122, 122, 122); padding: 0px; }
 #CUSBDlg > QLineEdit:disabled { color: rgb(109, 109, 109); background: transparent; }
-#CUSBDlg > QComboBox, #CUSBDlg > QComboBox QAbstractItemView { color: rgb(255, 0, 0); background: white; }
+#CUSBDlg > QComboBox:enabled, #CUSBDlg > QComboBox QAbstractItemView { color: rgb(255, 0, 0); background: white; }
 #CUSBDlg > QComboBox { padding: 0px 0px 0px 2px; }
 #CUSBDlg > QComboBox::drop-down { width: 12px; }
-#CUSBDlg > QPushButton { color: rgb(255, 0, 0); background: white; border: 1px solid rgb(122, 122, 122); }
-#CUSBDlg > QPushButton:disabled { color: rgb(160, 160, 160); }
+#CUSBDlg > QPushButton:enabled { color: rgb(255, 0, 0); background: white; border: 1px solid rgb(122, 122, 122); }
 )";
 
 // The form's font: a CJK face named explicitly so that the Chinese entries
@@ -70,6 +77,41 @@ class TemplateCheckBox : public QCheckBox {
 
  protected:
   bool hitButton(const QPoint& pos) const override { return rect().contains(pos); }
+};
+
+// The caption-less check boxes and the template rows of the texts beside
+// them. Each box is stretched over its text, so that a click anywhere on the
+// words toggles it, as it would a box with its own caption.
+struct CheckCaption {
+  int box;
+  int textRow;
+};
+constexpr CheckCaption kCheckCaptions[] = {
+    {ctl::SetupLock, 27}, {ctl::EnableAlarm, 59}, {ctl::PowerSave, 66}, {ctl::OutputCsv, 68}};
+
+// A drop-down list whose opened list is wide enough for every entry whole;
+// the closed box keeps the template's width. The width is taken as the list
+// opens, when the view has its final font and delegate.
+class TemplateList : public QComboBox {
+ public:
+  using QComboBox::QComboBox;
+
+  void showPopup() override {
+    QAbstractItemView* entries = view();
+    const QFontMetrics metrics = entries->fontMetrics();
+    const int textMargins = 2 * (style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 1);
+    int widest = 0;
+    for (int i = 0; i < count(); ++i) {
+      const QModelIndex index = model()->index(i, modelColumn(), rootModelIndex());
+      widest = qMax(widest, entries->sizeHintForIndex(index).width());
+      widest = qMax(widest, metrics.horizontalAdvance(itemText(i)) + textMargins);
+    }
+    if (count() > maxVisibleItems() &&
+        entries->verticalScrollBarPolicy() != Qt::ScrollBarAlwaysOff)
+      widest += entries->verticalScrollBar()->sizeHint().width();
+    entries->setMinimumWidth(widest + 2 * entries->frameWidth());
+    QComboBox::showPopup();
+  }
 };
 
 QString ObjectName(const ControlTemplate& t) {
@@ -91,10 +133,31 @@ QString FromUtf8(std::string_view text) {
 
 template <class Apply>
 void CUSBDlg::onGuiThread(Apply&& apply) {
-  if (QThread::currentThread() == thread())
+  if (QThread::currentThread() == thread()) {
     apply();
-  else
-    QMetaObject::invokeMethod(this, std::forward<Apply>(apply), Qt::QueuedConnection);
+    return;
+  }
+  // The queue, not the posted event, carries the write over, so the
+  // hand-over rests on a lock the sanitizers can see; writes stay in order.
+  {
+    std::lock_guard<std::mutex> lock(carriedMutex_);
+    carried_.emplace_back(std::forward<Apply>(apply));
+  }
+  QCoreApplication::postEvent(this, new QEvent(kCarriedWrites));
+}
+
+void CUSBDlg::customEvent(QEvent* event) {
+  if (event->type() != kCarriedWrites) return;
+  for (;;) {
+    std::function<void()> apply;
+    {
+      std::lock_guard<std::mutex> lock(carriedMutex_);
+      if (carried_.empty()) return;
+      apply = std::move(carried_.front());
+      carried_.pop_front();
+    }
+    apply();
+  }
 }
 
 CUSBDlg::CUSBDlg(ToolState& state, QWidget* parent)
@@ -105,6 +168,7 @@ CUSBDlg::CUSBDlg(ToolState& state, QWidget* parent)
   setWindowIcon(ToolIcon());
   setFont(FormFont());
   buildControls();
+  stretchChecksOverCaptions();
   applyLook();
   alignCalendarPopup();
 
@@ -112,6 +176,7 @@ CUSBDlg::CUSBDlg(ToolState& state, QWidget* parent)
   pollTimer_.setSingleShot(true);
   connect(&pollTimer_, &QTimer::timeout, this, &CUSBDlg::pollTimerExpired);
   InitialiseForm(state_);
+  showClockNow();
   if (state_.ports.hid) {
     receiver_ = std::make_unique<HidReceiveThread>(state_, *state_.ports.hid);
     receiver_->setUpgradeHook([this](bool resend) { SendUpgradeFrame(state_, resend); });
@@ -164,7 +229,7 @@ QWidget* CUSBDlg::createControl(const ControlTemplate& t, const DialogUnits& uni
     }
     case ControlKind::Check: widget = new TemplateCheckBox(text, this); break;
     case ControlKind::List: {
-      auto* list = new QComboBox(this);
+      auto* list = new TemplateList(this);
       list->addItems(ListEntries(t.id));
       list->setCurrentIndex(-1);  // nothing selected until the form is initialised
       widget = list;
@@ -192,6 +257,14 @@ QWidget* CUSBDlg::createControl(const ControlTemplate& t, const DialogUnits& uni
   return widget;
 }
 
+void CUSBDlg::stretchChecksOverCaptions() {
+  for (const CheckCaption& c : kCheckCaptions) {
+    QWidget* box = control(c.box);
+    auto* text = findChild<QLabel*>(QStringLiteral("r%1").arg(c.textRow));
+    if (box && text) box->setGeometry(box->geometry().united(text->geometry()));
+  }
+}
+
 // Text changes report program writes as well as typing; a drop-down list
 // reports only the user's picks, so that the program's own selections raise
 // no flags.
@@ -208,6 +281,16 @@ void CUSBDlg::forwardEvents(int id, QWidget* widget) {
 }
 
 void CUSBDlg::applyLook() { setStyleSheet(QString::fromLatin1(kLook)); }
+
+// The passes refresh the clock after they end, and a pass may hold a message
+// box open (an unsupported logger at start-up): the form shows the PC's
+// clock before the first pass rather than the template's placeholder.
+void CUSBDlg::showClockNow() {
+  RefreshClock(state_);  // notes the date, which the next pass would render
+  state_.poll.changeFlags &= ~flag::DateDisplayStale;
+  RenderDate(state_);
+  RefreshClock(state_);  // the date shown already: writes the time text
+}
 
 // The calendar drops down right-aligned under the picker.
 void CUSBDlg::alignCalendarPopup() {
@@ -236,11 +319,9 @@ void CUSBDlg::keyPressEvent(QKeyEvent* event) {
       case Qt::Key_Return:
       case Qt::Key_Enter:
         // A focused push button takes Enter as a click; anywhere else Enter
-        // is the dialog's OK and closes it.
-        if (auto* button = qobject_cast<QPushButton*>(focusWidget()))
-          button->click();
-        else
-          accept();
+        // does nothing, so a typed value is never lost with the window.
+        if (auto* button = qobject_cast<QPushButton*>(focusWidget())) button->click();
+        event->accept();
         return;
       case Qt::Key_F1: showAbout(); return;
       default: break;
@@ -262,11 +343,47 @@ void CUSBDlg::showAbout() {
   about.exec();
 }
 
+// Every way of closing (close box, Esc, the window manager) ends here.
 void CUSBDlg::done(int result) {
+  if (!closed_ && (askingToClose_ || !closingConfirmed())) return;
   closed_ = true;
   pollTimer_.stop();
   stopReceiver();
   QDialog::done(result);
+}
+
+// Closing stops the poll passes, and with them a delivery or an upgrade
+// halfway: the user decides, with the tool kept open by default.
+bool CUSBDlg::closingConfirmed() {
+  const uint8_t upgrade = state_.poll.upgradeState.load(std::memory_order_acquire);
+  QString what;
+  if (upgrade == upgrade::DriveWriting || upgrade == upgrade::HidSending)
+    what = QStringLiteral(
+        "The logger's firmware is being upgraded.\n"
+        "Closing now stops the upgrade halfway and may leave the logger without "
+        "working firmware.");
+  else if (state_.poll.transferState != TransferIdle)
+    what = QStringLiteral(
+        "A configuration is being sent to the logger.\n"
+        "Closing now stops it halfway: the logger may keep only part of the new "
+        "settings.");
+  else
+    return true;
+
+  askingToClose_ = true;
+  QMessageBox box(QMessageBox::Warning, windowTitle().trimmed(), what, QMessageBox::NoButton,
+                  this);
+  box.setObjectName(QStringLiteral("closeQuestion"));
+  box.setInformativeText(QStringLiteral("Close the tool anyway?"));
+  QPushButton* keep = box.addButton(QStringLiteral("Keep Open"), QMessageBox::RejectRole);
+  QPushButton* close = box.addButton(QStringLiteral("Close Anyway"), QMessageBox::DestructiveRole);
+  keep->setObjectName(QStringLiteral("keepOpen"));
+  close->setObjectName(QStringLiteral("closeAnyway"));
+  box.setDefaultButton(keep);
+  box.setEscapeButton(keep);
+  box.exec();
+  askingToClose_ = false;
+  return box.clickedButton() == close;
 }
 
 void CUSBDlg::stopReceiver() {

@@ -2,7 +2,10 @@
 
 #include <QDialog>
 #include <QTimer>
+#include <deque>
+#include <functional>
 #include <map>
+#include <mutex>
 #include <memory>
 
 #include "core/ports.h"
@@ -47,13 +50,17 @@ class CUSBDlg : public QDialog, public FormPort {
  protected:
   void keyPressEvent(QKeyEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
+  void customEvent(QEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void buildControls();
   QWidget* createControl(const ControlTemplate& t, const DialogUnits& units);
   void forwardEvents(int id, QWidget* widget);
+  void stretchChecksOverCaptions();
   void applyLook();
+  void showClockNow();
+  bool closingConfirmed();
   void alignCalendarPopup();
   void showAbout();
   void pollTimerExpired();
@@ -72,8 +79,12 @@ class CUSBDlg : public QDialog, public FormPort {
   QTimer pollTimer_;
   QWidget* calendarPopup_ = nullptr;
   bool closed_ = false;
+  bool askingToClose_ = false;  // a second close request meanwhile is not asked again
   // Started with the window when the tool looks for HID loggers; stopped and
   // joined before the window, and the state it uses, go away.
   std::unique_ptr<HidReceiveThread> receiver_;
+  // Control writes from other threads, waiting for the window's thread.
+  std::mutex carriedMutex_;
+  std::deque<std::function<void()>> carried_;
   void stopReceiver();
 };

@@ -1,6 +1,8 @@
 // The window's look: background, entry colours, the About box.
 
+#include <QAbstractItemView>
 #include <QAction>
+#include <QComboBox>
 #include <QContextMenuEvent>
 #include <QDir>
 #include <QImage>
@@ -9,6 +11,8 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionFrame>
 
 #include "core/control_ids.h"
 #include "ui/about_dialog.h"
@@ -119,6 +123,101 @@ TEST_F(Look, F1AndTheContextMenuOpenTheAboutBox) {
   QApplication::sendEvent(window.get(), &menuEvent);
   EXPECT_EQ(item, QString::fromUtf8("关于 FW(&A)..."));
   EXPECT_EQ(closer.handled(), 2);
+  window->close();
+}
+
+// What a user meets on a laptop screen: every entry of an opened list whole,
+// the longest value each numeric box accepts whole, and disabled lists and
+// buttons drawn as disabled.
+TEST_F(Look, ListsAndBoxesShowTheirLongestValuesWhole) {
+  window->findChild<QTimer*>("pollTimer")->stop();
+  window->show();
+  for (int id : {ctl::TimeZone, ctl::DateFormat, ctl::PdfLanguage, ctl::TempUnit, ctl::Channel}) {
+    auto* list = widget<QComboBox>(id);
+    list->showPopup();
+    QAbstractItemView* view = list->view();
+    RunEventsFor(50, [&] { return view->isVisible(); });
+    ASSERT_TRUE(view->isVisible()) << id;
+    const int room = view->viewport()->width();
+    for (int i = 0; i < list->count(); ++i) {
+      SCOPED_TRACE(list->itemText(i).toStdString());
+      EXPECT_LT(view->fontMetrics().horizontalAdvance(list->itemText(i)), room);
+      EXPECT_LE(view->sizeHintForIndex(view->model()->index(i, 0)).width(), room);
+    }
+    if (id == ctl::TimeZone) view->window()->grab().save(ArtifactsDir() + "/time_zone_list.png");
+    list->hidePopup();
+  }
+
+  // The ranges validation accepts; a temperature alarm lies within the
+  // sensor's range (-200.0 to 200.0 ℃ until a logger says otherwise), in ℃ or ℉.
+  const QStringList temperatures = {"-200.0", "-328.0", "392.0", "200.0", "185.0", "365.0", "-40.0"};
+  const struct {
+    int id;
+    QStringList longest;
+  } kBoxes[] = {
+      {ctl::Interval, {"86400"}},
+      {ctl::StartDelay, {"1440"}},
+      {ctl::LowTempAlarm, temperatures},
+      {ctl::HighTempAlarm, temperatures},
+      {ctl::LowHumidityAlarm, {"100.0"}},
+      {ctl::HighHumidityAlarm, {"100.0"}},
+      {ctl::RecordLedFlash, {"60"}},
+      {ctl::AlarmLedFlash, {"60"}},
+  };
+  for (const auto& box : kBoxes) {
+    auto* edit = widget<QLineEdit>(box.id);
+    // The text area as the line edit lays it out: the style's contents rect
+    // less the edit's own 2-pixel margins and its text margins.
+    QStyleOptionFrame frame;
+    frame.initFrom(edit);
+    frame.rect = edit->contentsRect();
+    frame.lineWidth = edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &frame, edit);
+    QRect area = edit->style()->subElementRect(QStyle::SE_LineEditContents, &frame, edit);
+    area = area.marginsRemoved(edit->textMargins());
+    const int room = area.width() - 2 * 2;
+    for (const QString& value : box.longest) {
+      SCOPED_TRACE(value.toStdString());
+      // The edit scrolls its text once text and caret need more than the room.
+      EXPECT_LE(edit->fontMetrics().horizontalAdvance(value) + 1, room) << box.id;
+    }
+  }
+  window->setText(ctl::Interval, "86400");
+  window->setText(ctl::LowTempAlarm, "-200.0");
+  window->setText(ctl::HighHumidityAlarm, "100.0");
+  window->setText(ctl::StartDelay, "1440");
+  RunEventsFor(50);
+  window->grab().save(ArtifactsDir() + "/longest_values.png");
+  window->close();
+}
+
+TEST_F(Look, DisabledListsAndButtonLookDisabled) {
+  window->findChild<QTimer*>("pollTimer")->stop();
+  window->show();
+  window->setEnabled(ctl::Configure, true);
+  window->setText(ctl::Configure, "Configure");
+  RunEventsFor(50);
+  const QImage enabled = window->grab().toImage();
+  // As under Setup Lock, and with no logger to configure.
+  for (int id : {ctl::TimeZone, ctl::DateFormat, ctl::Channel, ctl::TempUnit, ctl::PdfLanguage,
+                 ctl::Configure})
+    window->setEnabled(id, false);
+  RunEventsFor(50);
+  const QImage disabled = window->grab().toImage();
+  disabled.save(ArtifactsDir() + "/disabled_lists.png");
+
+  auto white = [](QColor c) { return c == QColor(Qt::white); };
+  for (int id : {ctl::TimeZone, ctl::Channel, ctl::PdfLanguage, ctl::Configure}) {
+    SCOPED_TRACE(id);
+    const QRect area = widget(id)->geometry();
+    const int enabledWhite = CountPixels(enabled, area, +white);
+    EXPECT_GT(CountPixels(enabled, area, Reddish), 10);
+    EXPECT_GT(enabledWhite, 100);
+    EXPECT_EQ(CountPixels(disabled, area, Reddish), 0);
+    // Drawn in the palette's disabled colours, not on the entries' white.
+    EXPECT_LT(CountPixels(disabled, area, +white), enabledWhite / 4);
+    EXPECT_NE(widget(id)->palette().color(QPalette::Disabled, QPalette::ButtonText),
+              QColor(255, 0, 0));
+  }
   window->close();
 }
 

@@ -14,6 +14,7 @@
 #include "core/state.h"
 #include "app/system_clock.h"
 #include "drive/drive_discovery.h"
+#include "drive/udisks_mounter.h"
 #include "hid/hidraw_port.h"
 #include "sim/drive_demo.h"
 #include "ui/main_window.h"
@@ -78,17 +79,29 @@ class QuitOnSignals {
   std::unique_ptr<QSocketNotifier> notifier_;
 };
 
+// Answers --help and --version on standard output; false for other options.
+bool PrintInfoOption(ArgsResult args) {
+  if (args == ArgsResult::Help) std::fputs(kHelp, stdout);
+  else if (args == ArgsResult::Version) std::puts("thlogger-config " THLOGGER_VERSION);
+  else return false;
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  // --help and --version first: they must work without a display, which
+  // QApplication needs. Checked again once Qt has taken its own options out.
+  DemoRequest demoRequest;
+  if (PrintInfoOption(ParseArgs(argc, argv, demoRequest))) return 0;
   QApplication app(argc, argv);  // takes Qt's own options out of argv
   QuitOnSignals quitOnSignals;
   // Qt adopts the user's locale; numbers the logger and the form exchange
   // always use a decimal point.
   std::setlocale(LC_NUMERIC, "C");
   QApplication::setApplicationName(QStringLiteral("thlogger-config"));
-  DemoRequest demoRequest;
   const ArgsResult args = ParseArgs(argc, argv, demoRequest);
+  if (PrintInfoOption(args)) return 0;
   if (args == ArgsResult::Invalid) {
     std::fputs(kUsage, stderr);
     return 2;
@@ -109,16 +122,19 @@ int main(int argc, char** argv) {
   auto state = std::make_unique<ToolState>();
   SystemClock clock;
   SysfsDrives drives;
+  UDisksMounter mounter;  // mounts a logger disk no automounter mounted
   HidrawPort hidraw;  // before the window, whose receive thread uses it
   std::unique_ptr<DriveDemo> driveDemo;
   std::unique_ptr<HidDemo> hidDemo;
   state->ports.messages = &messages;
   state->ports.clock = &clock;
   state->ports.drives = &drives;
+  state->ports.mounter = &mounter;
   state->ports.hid = &hidraw;
   if (args == ArgsResult::Demo) {
     // The virtual logger is the only one the tool sees.
     state->virtualLoggersOnly = true;
+    state->ports.mounter = nullptr;
     std::string error;
     if (demoRequest.kind == DemoKind::Hid) {
       hidDemo = std::make_unique<HidDemo>(demoRequest, error);

@@ -1,6 +1,8 @@
 #include "app/poll_pass.h"
 
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "core/control_ids.h"
 #include "delivery/configure_flow.h"
@@ -98,17 +100,62 @@ void ReadDriveImage(ToolState& state) {
   AfterDecode(state, upgrade::DriveDone);
 }
 
+std::string MountAdvice(const std::string& device) {
+  return "Mount " + device + " with your file manager, or run: udisksctl mount -b " + device;
+}
+
+// Without an automounter a plugged-in logger has no mounted volume, and the
+// person would see "Plug Device" with the logger in the socket. They are told
+// once per appearance of the volume; a mount that works shows up as a found
+// drive on the next pass.
+void OfferMount(ToolState& state, DrivePort& drives) {
+  PollState& poll = state.poll;
+  std::vector<std::string> unmounted = drives.unmountedLoggerVolumes();
+  if (unmounted.empty()) {
+    poll.unmountedReported.clear();
+    return;
+  }
+  const std::string& device = unmounted.front();
+  if (poll.unmountedReported == device) return;
+  poll.unmountedReported = device;
+
+  const std::string disk = "The logger's disk " + device;
+  VolumeMounter* mounter = state.ports.mounter;
+  if (!mounter) {
+    state.messages().show(disk + " is plugged in but not mounted, so its settings cannot be read.\n" +
+                          MountAdvice(device));
+    return;
+  }
+  state.messages().show(
+      disk + " is plugged in but not mounted. The tool is mounting it now.", MessageIcon::None);
+  std::string mountPoint;
+  std::string error;
+  MountResult result = mounter->mount(device, mountPoint, error);
+  if (result == MountResult::Mounted) return;
+  if (result == MountResult::Unavailable) {
+    state.messages().show(disk + " could not be mounted: this system has no UDisks2 service.\n" +
+                          "Mount " + device + " with your file manager, or as root run: mount " +
+                          device + " /mnt");
+    return;
+  }
+  state.messages().show(disk + " could not be mounted" + (error.empty() ? "" : " (" + error + ")") +
+                        ".\n" + MountAdvice(device));
+}
+
 void DriveBranch(ToolState& state) {
   PollState& poll = state.poll;
   DrivePort* drives = state.ports.drives;
   if (poll.driveState == Scan) {
     int found = drives ? drives->findLoggerDrives(state.drives) : 0;
     poll.driveCount = static_cast<uint8_t>(found < 0 ? 0 : found);
+    if (poll.driveCount > 0) poll.unmountedReported.clear();
     if (poll.currentDrivePath.empty()) {
       if (poll.driveCount > 0) {
         poll.currentDriveRoot = state.drives.loggerDriveRoots[0];
         poll.currentDrivePath = state.drives.loggerDiskPaths[0];
         poll.driveState = Found;
+      } else if (drives) {
+        OfferMount(state, *drives);
       }
     } else if (!drives || !drives->diskPresent(poll.currentDrivePath)) {
       poll.currentDrivePath.clear();

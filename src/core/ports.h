@@ -99,6 +99,24 @@ class DrivePort {
   virtual int findLoggerDrives(DriveTables& tables) = 0;
   // Whether the logger disk named by a disk path is still there.
   virtual bool diskPresent(const std::string& diskPath) = 0;
+  // Block devices ("/dev/sdb1") of the logger volumes that the last
+  // findLoggerDrives passed over for having no mount: without an automounter
+  // the logger is plugged in but has no files to read yet.
+  virtual std::vector<std::string> unmountedLoggerVolumes() const { return {}; }
+};
+
+enum class MountResult : uint8_t {
+  Mounted,      // mounted; `mountPoint` says where
+  Refused,      // the system would not (not authorised, no filesystem...); `error` says why
+  Unavailable,  // nothing on this system mounts for a user (no UDisks2)
+};
+
+// Mounts a volume for the user without root, as a desktop's file manager does.
+class VolumeMounter {
+ public:
+  virtual ~VolumeMounter() = default;
+  virtual MountResult mount(const std::string& blockDevice, std::string& mountPoint,
+                            std::string& error) = 0;
 };
 
 // ---- HID --------------------------------------------------------------------

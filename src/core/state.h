@@ -60,6 +60,9 @@ struct PollState {
   uint32_t changeFlags = 0;
   uint8_t transferState = TransferIdle;
   uint8_t transferAttempts = 0;  // write/read-back rounds of the current block
+  // Block device of the unmounted logger volume the user has been told about;
+  // cleared once no unmounted logger volume is seen, so a replug is told again.
+  std::string unmountedReported;
 };
 
 // ---- Logger data ------------------------------------------------------------
@@ -256,6 +259,7 @@ struct Ports {
   ClockPort* clock = nullptr;
   DrivePort* drives = nullptr;  // none: no drive loggers are looked for
   HidPort* hid = nullptr;       // none: no HID loggers are looked for
+  VolumeMounter* mounter = nullptr;  // none: the user is told how to mount
 };
 
 struct ToolState {

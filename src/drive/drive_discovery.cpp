@@ -260,6 +260,7 @@ int SysfsDrives::findLoggerDrives(DriveTables& tables) {
   int count = 0;
   int usbDisks = 0;
   bool mountsRead = false;
+  unmounted_.clear();
   ListDisks();
   char text[32];
 
@@ -287,8 +288,15 @@ int SysfsDrives::findLoggerDrives(DriveTables& tables) {
       if (length < 0) continue;
       std::optional<DeviceNumber> device =
           ParseDeviceNumber(std::string_view(text, static_cast<std::size_t>(length)));
-      // An unmounted volume has no path to its files yet; a later pass finds it.
-      if (!device || !FindMountPoint(mounts_, *device, root_)) continue;
+      if (!device) continue;
+      // An unmounted volume has no path to its files yet; a later pass finds
+      // it once mounted. The disk of a partitioned logger holds no filesystem
+      // of its own, so only its partitions are worth mounting.
+      if (!FindMountPoint(mounts_, *device, root_)) {
+        if (!volume.name.empty() || volumes_.size() == 1)
+          unmounted_.push_back("/dev/" + (volume.name.empty() ? disk : volume.name));
+        continue;
+      }
       std::size_t at = static_cast<std::size_t>(count);
       tables.loggerDiskPaths[at].assign("/dev/").append(disk);
       tables.loggerDriveRoots[at].assign(root_);

@@ -79,6 +79,11 @@ class SysfsDrives : public DrivePort {
   // belongs to a logger.
   bool diskPresent(const std::string& diskPath) override;
 
+  // "/dev/<volume>" of each logger volume the last findLoggerDrives found
+  // without a mount, in the same order; the disk itself only when it has no
+  // partitions.
+  std::vector<std::string> unmountedLoggerVolumes() const override { return unmounted_; }
+
  private:
   struct Volume {
     uint32_t number = 0;  // 0: the disk itself
@@ -98,6 +103,7 @@ class SysfsDrives : public DrivePort {
   // Scratch buffers, kept only so that their memory is reused by each call.
   std::vector<std::string> disks_;
   std::vector<Volume> volumes_;
+  std::vector<std::string> unmounted_;  // the last call's result, not a cache
   std::string devicePath_;
   std::string path_;
   std::string mounts_;

@@ -67,6 +67,8 @@ ArgsResult ParseArgs(int argc, const char* const* argv, DemoRequest& demo) {
   if (argc <= 1) return ArgsResult::Normal;
   if (argc > 2) return ArgsResult::Invalid;
   const std::string_view arg = argv[1];
+  if (arg == "--help") return ArgsResult::Help;
+  if (arg == "--version") return ArgsResult::Version;
   struct Option {
     const char* name;
     DemoKind kind;

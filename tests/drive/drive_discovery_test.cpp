@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "support/fake_sysfs.h"
 #include "support/test_tool.h"
@@ -266,6 +267,32 @@ TEST_F(SysfsDrivesTest, AtMost26UsbDisksAreLookedAt) {
   sys.RemoveDisk("sdaa");
   EXPECT_EQ(Find(), 1);
   ExpectEntry(0, "/dev/sdz", "/media/ann/LOGGER");
+}
+
+TEST_F(SysfsDrivesTest, UnmountedLoggerPartitionsAreListedMountedOnesAreNot) {
+  AddLogger("sdb", "8:16", "1-1");
+  sys.AddPartition("sdb", 2, "8:18");
+  sys.AddPartition("sdb", 1, "8:17");
+  sys.AddUsbDisk("sdc", "8:32", "1-2", "0781", "5581");  // an unmounted stick: not a logger
+  sys.AddPartition("sdc", 1, "8:33");
+  EXPECT_EQ(Find(), 0);
+  // The partitioned disk itself holds no filesystem: only its partitions count.
+  EXPECT_EQ(drives.unmountedLoggerVolumes(), (std::vector<std::string>{"/dev/sdb1", "/dev/sdb2"}));
+  sys.Mount("8:17", "/media/ann/LOGGER");
+  EXPECT_EQ(Find(), 1);
+  EXPECT_EQ(drives.unmountedLoggerVolumes(), (std::vector<std::string>{"/dev/sdb2"}));
+  sys.RemoveDisk("sdb");
+  EXPECT_EQ(Find(), 0);
+  EXPECT_TRUE(drives.unmountedLoggerVolumes().empty());  // nothing kept from the last call
+}
+
+TEST_F(SysfsDrivesTest, UnpartitionedLoggerDiskIsListedUntilMounted) {
+  AddLogger("sdb", "8:16", "1-1");
+  EXPECT_EQ(Find(), 0);
+  EXPECT_EQ(drives.unmountedLoggerVolumes(), (std::vector<std::string>{"/dev/sdb"}));
+  sys.Mount("8:16", "/media/ann/LOGGER");
+  EXPECT_EQ(Find(), 1);
+  EXPECT_TRUE(drives.unmountedLoggerVolumes().empty());
 }
 
 }  // namespace

@@ -369,6 +369,12 @@ TEST(DemoOption, OnlyTheDemoOptionIsAccepted) {
   EXPECT_TRUE(demo.oldFirmware && demo.kind == DemoKind::Hid && demo.folder == "/tmp/h");
   EXPECT_EQ(ParseArgs(2, drive, demo), ArgsResult::Demo);
   EXPECT_FALSE(demo.oldFirmware);
+  const char* help[] = {"thlogger-config", "--help"};
+  EXPECT_EQ(ParseArgs(2, help, demo), ArgsResult::Help);
+  help[1] = "--version";
+  EXPECT_EQ(ParseArgs(2, help, demo), ArgsResult::Version);
+  const char* helpAndMore[] = {"thlogger-config", "--help", "--demo=drive"};
+  EXPECT_EQ(ParseArgs(3, helpAndMore, demo), ArgsResult::Invalid);
 }
 
 // What a person put in the demo's folder reaches the tool's real poll pass

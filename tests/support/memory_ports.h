@@ -157,7 +157,10 @@ class MemoryDrives : public DrivePort {
     std::string root;
   };
   std::vector<Drive> drives;
+  std::vector<std::string> unmounted;  // block devices of logger volumes without a mount
   int findCalls = 0;
+
+  std::vector<std::string> unmountedLoggerVolumes() const override { return unmounted; }
 
   int findLoggerDrives(DriveTables& tables) override;
   bool diskPresent(const std::string& diskPath) override {
@@ -180,3 +183,18 @@ inline int MemoryDrives::findLoggerDrives(DriveTables& tables) {
   tables.loggerDriveRoots[static_cast<std::size_t>(count)].clear();
   return count;
 }
+
+// A mounter that answers as told and records what it was asked.
+class MemoryMounter : public VolumeMounter {
+ public:
+  MountResult result = MountResult::Mounted;
+  std::string error;
+  std::vector<std::string> asked;
+  MountResult mount(const std::string& blockDevice, std::string& mountPoint,
+                    std::string& errorText) override {
+    asked.push_back(blockDevice);
+    mountPoint = result == MountResult::Mounted ? "/media/ann/LOGGER" : "";
+    errorText = error;
+    return result;
+  }
+};

@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "app/hid_link.h"
 #include "app/poll_pass.h"
 #include "core/control_ids.h"
 #include "formats/image_layout.h"
@@ -21,7 +22,6 @@
 #include "sim/virtual_hid_logger.h"
 #include "support/test_tool.h"
 #include "upgrade/firmware_images.h"
-#include "upgrade/firmware_upgrade.h"
 
 namespace {
 
@@ -37,15 +37,14 @@ struct HidBench {
   VirtualHidLogger logger;
   MemoryHidPort port;
   std::size_t index = port.add(logger);
-  HidReceiveThread receiver{tool.s(), port};
+  std::unique_ptr<HidReceiveThread> receiver;
 
   HidBench() {
     logger.setU8(img::FwVersionLow, 0x93);  // 0x4093: one step behind
     tool.s().ports.hid = &port;
-    receiver.setUpgradeHook([this](bool resend) { SendUpgradeFrame(tool.s(), resend); });
     InitialiseForm(tool.s());
     RunPollPass(tool.s());
-    receiver.start();
+    receiver = StartHidReceiveThread(tool.s(), port);
     while (tool.form.text(ctl::Configure) != "Configure") {
       RunPollPass(tool.s());
       std::this_thread::sleep_for(milliseconds(1));

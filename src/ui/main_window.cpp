@@ -22,9 +22,9 @@
 
 #include "core/control_ids.h"
 #include "app/form_events.h"
+#include "app/hid_link.h"
 #include "app/poll_pass.h"
 #include "hid/receive_thread.h"
-#include "upgrade/firmware_upgrade.h"
 #include "settings/clock.h"
 #include "ui/about_dialog.h"
 #include "ui/dialog_units.h"
@@ -179,11 +179,7 @@ CUSBDlg::CUSBDlg(ToolState& state, QWidget* parent)
   connect(&pollTimer_, &QTimer::timeout, this, &CUSBDlg::pollTimerExpired);
   InitialiseForm(state_);
   showClockNow();
-  if (state_.ports.hid) {
-    receiver_ = std::make_unique<HidReceiveThread>(state_, *state_.ports.hid);
-    receiver_->setUpgradeHook([this](bool resend) { SendUpgradeFrame(state_, resend); });
-    receiver_->start();
-  }
+  if (state_.ports.hid) receiver_ = StartHidReceiveThread(state_, *state_.ports.hid);
   pollTimer_.start(kPollPeriodMs);
 }
 

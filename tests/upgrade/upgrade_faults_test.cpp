@@ -5,6 +5,7 @@
 
 #include <chrono>
 
+#include "app/hid_link.h"
 #include "app/poll_pass.h"
 #include "core/control_ids.h"
 #include "formats/image_layout.h"
@@ -29,19 +30,17 @@ class HidUpgrade : public ::testing::Test {
   VirtualHidLogger logger;
   MemoryHidPort port;
   std::size_t index = 0;
-  HidReceiveThread receiver{tool.s(), port};
+  std::unique_ptr<HidReceiveThread> receiver;  // last: stopped before the rest goes
 
   HidUpgrade() {
     logger.setU8(img::FwVersionLow, 0x93);  // 0x4093
     logger.latency = 0ms;
     index = port.add(logger);
     tool.s().ports.hid = &port;
-    receiver.setUpgradeHook([this](bool resend) { SendUpgradeFrame(tool.s(), resend); });
     InitialiseForm(tool.s());
     RunPollPass(tool.s());
-    receiver.start();
+    receiver = StartHidReceiveThread(tool.s(), port);
   }
-  ~HidUpgrade() override { receiver.stop(); }
 
   std::string Caption() { return tool.form.text(ctl::Configure); }
   uint8_t State() { return tool.s().poll.upgradeState.load(); }

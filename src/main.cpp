@@ -87,13 +87,28 @@ bool PrintInfoOption(ArgsResult args) {
   return true;
 }
 
+int Usage() {
+  std::fputs(kUsage, stderr);
+  return 2;
+}
+
+// Qt's own options (-platform, -style, ...) take one dash; only they need
+// QApplication to take them out before the arguments are judged.
+bool HasQtStyleOption(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i)
+    if (argv[i][0] == '-' && argv[i][1] != '-' && argv[i][1] != '\0') return true;
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   // --help and --version first: they must work without a display, which
   // QApplication needs. Checked again once Qt has taken its own options out.
   DemoRequest demoRequest;
-  if (PrintInfoOption(ParseArgs(argc, argv, demoRequest))) return 0;
+  const ArgsResult early = ParseArgs(argc, argv, demoRequest);
+  if (PrintInfoOption(early)) return 0;
+  if (early == ArgsResult::Invalid && !HasQtStyleOption(argc, argv)) return Usage();
   QApplication app(argc, argv);  // takes Qt's own options out of argv
   QuitOnSignals quitOnSignals;
   // Qt adopts the user's locale; numbers the logger and the form exchange
@@ -102,10 +117,7 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName(QStringLiteral("thlogger-config"));
   const ArgsResult args = ParseArgs(argc, argv, demoRequest);
   if (PrintInfoOption(args)) return 0;
-  if (args == ArgsResult::Invalid) {
-    std::fputs(kUsage, stderr);
-    return 2;
-  }
+  if (args == ArgsResult::Invalid) return Usage();
 
   QtMessages messages;
   InstanceGuard guard;

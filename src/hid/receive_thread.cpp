@@ -40,9 +40,9 @@ void HidReceiveThread::stop() {
 std::string HidReceiveThread::NoPermissionMessage(const std::string& path) {
   return "The logger at " + path +
          " cannot be opened: this user may not use it.\n\n"
-         "Install the udev rule 70-thlogger-config.rules that comes with this tool "
-         "(sudo cmake --install build, in its source folder), then unplug the logger "
-         "and plug it in again.";
+         "Install the thlogger-config package, or the udev rule 70-thlogger-config.rules "
+         "that comes with this tool (sudo cmake --install build, in its source folder), "
+         "then unplug the logger and plug it in again.";
 }
 
 void HidReceiveThread::run(std::stop_token stop) {

@@ -28,7 +28,7 @@ enum class ArgsResult { Normal, Demo, Help, Version, Invalid };
 ArgsResult ParseArgs(int argc, const char* const* argv, DemoRequest& demo);
 
 inline constexpr const char* kUsage =
-    "usage: thlogger-config [--demo=drive[:DIR] | --demo=hid[:DIR] |\n"
+    "Usage: thlogger-config [--demo=drive[:DIR] | --demo=hid[:DIR] |\n"
     "                        --demo=old-drive[:DIR] | --demo=old-hid[:DIR] |\n"
     "                        --help | --version]\n";
 

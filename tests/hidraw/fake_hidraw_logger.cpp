@@ -115,11 +115,11 @@ struct FakeHidrawLogger::Impl {
   void signal() const {
     const uint64_t one = 1;
     // A full counter already wakes the thread; nothing else can fail here.
-    static_cast<void>(::write(wake, &one, sizeof one));
+    [[maybe_unused]] const ssize_t written = ::write(wake, &one, sizeof one);
   }
   void drain() const {
     uint64_t count = 0;
-    static_cast<void>(::read(wake, &count, sizeof count));  // EAGAIN: already drained
+    [[maybe_unused]] const ssize_t got = ::read(wake, &count, sizeof count);  // EAGAIN: already drained
   }
   void stopThread() {
     if (!thread.joinable()) return;

@@ -1,6 +1,7 @@
 #include <QApplication>
 #include <QSocketNotifier>
 #include <QStringList>
+#include <QTimer>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 #include "app/instance_guard.h"
 #include "core/state.h"
 #include "app/system_clock.h"
+#include "core/codepage.h"
 #include "drive/drive_discovery.h"
 #include "drive/udisks_mounter.h"
 #include "hid/hidraw_port.h"
@@ -171,6 +173,10 @@ int main(int argc, char** argv) {
 
   CUSBDlg window(*state);
   messages.setDialogParent(&window);
+  // Without the GBK converter every Chinese text turns into '?': said once,
+  // over the window, rather than left for the person to find out.
+  if (!CodePageAvailable())
+    QTimer::singleShot(0, &window, [&messages] { messages.show(NoCodePageMessage()); });
   window.exec();
   return 0;
 }

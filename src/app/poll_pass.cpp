@@ -1,6 +1,6 @@
 #include "app/poll_pass.h"
 
-#include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -8,6 +8,7 @@
 #include "delivery/configure_flow.h"
 #include "delivery/transfer.h"
 #include "drive/logger_files.h"
+#include "drive/volume_io.h"
 #include "formats/image_decoder.h"
 #include "formats/image_layout.h"
 #include "formats/logger_image.h"
@@ -76,11 +77,10 @@ void ReadDriveImage(ToolState& state) {
   const std::string& root = state.drives.loggerDriveRoots[0];
   if (root.empty()) return;  // never the filesystem root's "DAT.SRC"
   std::string path = LoggerFilePath(root, kImageFile);
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (!file) return;
-  std::size_t count = std::fread(state.image.bytes.data(), 1, state.image.bytes.size(), file);
-  std::fclose(file);
-  state.image.length = static_cast<uint32_t>(count);
+  const std::optional<std::size_t> count =
+      ReadVolumeFile(path, state.image.bytes.data(), state.image.bytes.size());
+  if (!count) return;
+  state.image.length = static_cast<uint32_t>(*count);
 
   ImageCheck check = CheckDriveImage(state.image);
   if (check != ImageCheck::Accepted) {

@@ -16,7 +16,7 @@ struct CodePageText {
   // cannot hold (or invalid UTF-8); npos when every character was held.
   std::size_t firstUnheld = std::string::npos;
 };
-CodePageText ToCodePageChecked(std::string_view utf8);
+CodePageText ToCodePageChecked(std::string_view utf8, const char* codePage = "GBK");
 
 std::string ToCodePage(std::string_view utf8);
 std::string FromCodePage(const uint8_t* bytes, std::size_t count);
@@ -27,7 +27,13 @@ inline std::string FromCodePage(std::string_view bytes) {
 // a lead byte whose second byte the cut took away is dropped, not shown as '?'.
 std::string FromCodePageField(const uint8_t* bytes, std::size_t count);
 
-// Number of characters in a UTF-8 text (code points; invalid bytes count one each).
+// Whether the system can convert to the code page at all. Without its iconv
+// module every character beyond ASCII becomes '?': NoCodePageMessage says so.
+bool CodePageAvailable(const char* codePage = "GBK");
+std::string NoCodePageMessage();
+
+// Number of characters in a UTF-8 text (code points; each malformed stretch,
+// as long as a sequence that could still have been valid, counts one).
 std::size_t Utf8Length(std::string_view utf8);
 // The first `count` characters of a UTF-8 text.
 std::string Utf8Prefix(std::string_view utf8, std::size_t count);

@@ -86,8 +86,9 @@ std::optional<uint32_t> ParseHex(const char* text) {
 }
 
 uint16_t UsbIdFromText(std::string_view text) {
+  if (text.size() < 4) return 0;  // "901" is not an id, however it parses
   char id[5] = {};
-  for (std::size_t i = 0; i < 4 && i < text.size(); ++i) {
+  for (std::size_t i = 0; i < 4; ++i) {
     char c = text[i];
     id[i] = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
   }

@@ -1,6 +1,7 @@
 #include "drive/volume_io.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -19,10 +20,24 @@ bool SyncDirectoryOf(const std::string& path) {
   return synced;
 }
 
+// Opens one of the logger's files. A device that only claims to be a logger
+// may hold a FIFO or a device node under the name, whose open or read would
+// block the poll pass: such a name counts as a file that cannot be opened.
+int OpenRegularFile(const std::string& path, int flags) {
+  const int fd = ::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, 0644);
+  if (fd < 0) return -1;
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
 }  // namespace
 
 int CreateVolumeFile(const std::string& path) {
-  return ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  return OpenRegularFile(path, O_WRONLY | O_CREAT | O_TRUNC);
 }
 
 bool AppendVolumeFile(int fd, const uint8_t* data, std::size_t size) {
@@ -70,7 +85,7 @@ bool WriteVolumeFile(const std::string& path, const uint8_t* data, std::size_t s
 
 std::optional<std::size_t> ReadVolumeFile(const std::string& path, uint8_t* buffer,
                                           std::size_t capacity) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = OpenRegularFile(path, O_RDONLY);
   if (fd < 0) return std::nullopt;
   // Refused advice means the bytes may come from the cache, which after a
   // flushed write holds what the device holds.

@@ -1,6 +1,7 @@
 #include "app/poll_pass.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <vector>
@@ -164,6 +165,15 @@ TEST_F(PollPass, MissingImageIsNotRetriedWhileTheDriveStays) {
   Plug(volume);
   RunPollPass(tool.s());
   EXPECT_EQ(Caption(), "Configure");
+}
+
+TEST_F(PollPass, ImageThatIsNotARegularFileCountsAsMissing) {
+  // A FIFO would block the pass in open() or read() for ever.
+  ASSERT_EQ(::mkfifo(volume.file("DAT.SRC").c_str(), 0644), 0);
+  Plug(volume);
+  RunPollPass(tool.s());
+  EXPECT_TRUE(tool.messages.shown.empty());
+  EXPECT_EQ(Caption(), "Plug Device");
 }
 
 TEST_F(PollPass, FirstOfTwoLoggersIsRead) {

@@ -16,6 +16,23 @@ TEST(CodePage, WhatGbkCannotHoldBecomesQuestionMark) {
   EXPECT_EQ(ToCodePage("ab\xE4\xB8"), "ab?");    // cut in the middle of a character
   EXPECT_EQ(FromCodePage(std::string_view("a\xFFz")), "a?z");
   EXPECT_EQ(FromCodePage(std::string_view("ab\xD6")), "ab?");  // lead byte at the end
+  // A bad byte is lost alone: the good bytes after it stay.
+  EXPECT_EQ(ToCodePage("x\xC3(y"), "x?(y");
+  EXPECT_EQ(ToCodePage("x\xE4\xB8(y"), "x?(y");
+  EXPECT_EQ(ToCodePage("x\xED\xA0\x80y"), "x???y");  // a surrogate: three bad bytes
+  EXPECT_EQ(FromCodePage(std::string_view("a\x81(z")), "a?(z");
+  // Tag characters, which iconv would drop without a word.
+  const CodePageText tagged = ToCodePageChecked("a\xF3\xA0\x80\x81\xF3\xA0\x81\xBF" "b");
+  EXPECT_EQ(tagged.bytes, "a??b");
+  EXPECT_EQ(tagged.firstUnheld, 1u);
+}
+
+TEST(CodePage, WithoutAConverterEachCharacterBeyondAsciiIsOneQuestionMark) {
+  EXPECT_TRUE(CodePageAvailable());
+  EXPECT_FALSE(CodePageAvailable("NO-SUCH-CODE-PAGE"));
+  const CodePageText text = ToCodePageChecked("T1 中文℃", "NO-SUCH-CODE-PAGE");
+  EXPECT_EQ(text.bytes, "T1 ???");
+  EXPECT_EQ(text.firstUnheld, 3u);
 }
 
 TEST(CodePage, LongTextsCrossTheConversionBuffer) {
@@ -32,6 +49,7 @@ TEST(CodePage, CountsAndCutsUtf8ByCharacter) {
   EXPECT_EQ(Utf8Prefix("温度℃x", 2), "温度");
   EXPECT_EQ(Utf8Prefix("ab", 5), "ab");
   EXPECT_EQ(Utf8Prefix("a\xE4", 2), "a\xE4");  // a truncated sequence is kept, not overrun
+  EXPECT_EQ(Utf8Length("\xC3(y"), 3u);           // the bad byte counts alone
 }
 
 TEST(CodePage, CheckedConversionTellsWhereTheFirstUnheldCharacterLies) {

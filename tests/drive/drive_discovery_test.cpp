@@ -41,6 +41,7 @@ TEST(UsbIdFromText, TakesTheFirstFourCharactersOfTheAttribute) {
   EXPECT_EQ(UsbIdFromText("201700\n"), 0x2017);
   EXPECT_EQ(UsbIdFromText("20x7\n"), 0);
   EXPECT_EQ(UsbIdFromText("17\n"), 0);  // the newline is within the four
+  EXPECT_EQ(UsbIdFromText("901"), 0);
   EXPECT_EQ(UsbIdFromText(""), 0);
 }
 

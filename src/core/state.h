@@ -2,6 +2,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -213,6 +214,10 @@ struct HidLink {
   HidReport outputReport{};
   std::atomic<int32_t> rxState{RxIdle};
   std::atomic<int32_t> linkEvent{0};  // 0 none, 1 arrived, 2 removed
+  // How long the poll pass waits for a logger's answer. Set before the
+  // receive thread starts and constant after; tests that wait out many
+  // silent loggers shorten it.
+  std::chrono::milliseconds answerLimit{3000};
   // Notified after every store to rxState, linkEvent and writeChannel, so a
   // thread waiting for one of them wakes at once instead of at its next poll.
   Wakeup changed;

@@ -35,18 +35,32 @@ void ReleaseAnswer(HidLink& hid) {
     hid.storeRxState(RxIdle);
 }
 
+// A delivery that failed while the logger stays connected leaves nothing to
+// re-read it, so without this the button would say "Configuring..." and stay
+// disabled until the logger is pulled out. It may be tried again at once.
+void OfferConfigureAgain(ToolState& state) {
+  if (!state.hid.writeChannel.open()) return;  // removal resets the form instead
+  FormPort& form = state.form();
+  form.setText(ctl::Configure, "Configure");
+  form.refresh(ctl::Configure);
+  form.setEnabled(ctl::Configure, true);
+}
+
 void HidRoute(ToolState& state) {
   MessagePort& messages = state.messages();
   if (AppendRecord(state, kTransferEndCommand, nullptr, 0) == 0) {
     // Without its end record the logger would not know the delivery is over.
     EndDelivery(state);
     messages.show(kConfigurationFailed);
+    OfferConfigureAgain(state);
     return;
   }
+  bool failed = false;
   const HidWalk walk = WalkHidChunks(BlockBytes(state.block), [&](const HidChunk& chunk) {
     const int32_t result =
         SendHidCommand(state, chunk.command, chunk.length, chunk.offset, chunk.data.data());
     if (result != HidSent) {
+      failed = true;
       messages.show(kConfigurationFailed);
       return false;
     }
@@ -58,9 +72,11 @@ void HidRoute(ToolState& state) {
     ReleaseAnswer(state.hid);
     switch (JudgeHidAnswer(chunk.command, answerCommand, code)) {
       case HidAnswer::CommandError:
+        failed = true;
         messages.show("Command Error!");
         return false;
       case HidAnswer::EndRecordFailed:
+        failed = true;
         messages.show(kConfigurationFailed);
         return true;
       case HidAnswer::Accepted:
@@ -70,9 +86,13 @@ void HidRoute(ToolState& state) {
   });
   // A malformed record would make the walk loop or read past it: nothing
   // more is sent and the block is dropped.
-  if (walk == HidWalk::BadRecord) messages.show("HID CMD Error!");
+  if (walk == HidWalk::BadRecord) {
+    failed = true;
+    messages.show("HID CMD Error!");
+  }
   ReleaseAnswer(state.hid);
   EndDelivery(state);
+  if (failed) OfferConfigureAgain(state);
 }
 
 // Path of a file on the first logger volume; empty when no volume is known,
@@ -149,8 +169,13 @@ void ConfirmConfigFile(ToolState& state) {
   const VolumeWrite written =
       path.empty() ? VolumeWrite::NotCreated
                    : WriteVolumeFileChecked(path, kConfirmBytes.data(), kConfirmBytes.size());
-  EndDelivery(state);
-  if (written != VolumeWrite::Written) state.messages().show(kConnectedWell);
+  if (written == VolumeWrite::Written) {
+    EndDelivery(state);
+    return;
+  }
+  // As when "CONFIG.CFG" cannot be created: the logger stays plugged in
+  // without a confirmation, so nothing would ever move the button on.
+  RefuseConfigure(state, kConnectedWell);
 }
 
 }  // namespace

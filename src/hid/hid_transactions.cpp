@@ -62,10 +62,10 @@ Request WriteRequest(ToolState& state) {
   }
 }
 
-// Waits up to kHidAnswerPolls milliseconds for the receive thread to hold an
-// answer, waking as soon as anything on the link changes.
+// Waits up to the link's answer limit (3000 ms) for the receive thread to
+// hold an answer, waking as soon as anything on the link changes.
 Answer AwaitAnswer(HidLink& hid) {
-  const Clock::time_point deadline = Clock::now() + milliseconds(kHidAnswerPolls);
+  const Clock::time_point deadline = Clock::now() + hid.answerLimit;
   for (;;) {
     const uint32_t token = hid.changed.token();
     if (!hid.writeChannel.open()) return Answer::Gone;

@@ -32,4 +32,3 @@ int32_t SendHidCommand(ToolState& state, uint8_t command, uint8_t length, uint32
 
 // Limits of one exchange.
 inline constexpr int kHidWriteLimitMs = 500;
-inline constexpr int kHidAnswerPolls = 3000;  // of 1 ms each

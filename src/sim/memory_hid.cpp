@@ -104,7 +104,8 @@ class MemoryHidChannel : public HidChannel {
     if (d.logger->takeReenumeration()) {
       // Gone as the report arrived, back after a while as a fresh connection.
       d.logger->unplug();
-      d.returnAt = Clock::now() + d.logger->reenumerateAbsence;
+      if (!d.logger->faults.goneAfterUpgrade)
+        d.returnAt = Clock::now() + d.logger->reenumerateAbsence;
     }
     if (!d.logger->plugged()) {
       // Pulled out as the report arrived: it was taken, but nothing follows.

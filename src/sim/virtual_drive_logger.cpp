@@ -197,7 +197,9 @@ void VirtualDriveLogger::applyConfirmed() {
   if (lastOutcome_ != Outcome::Refused) imageChanged_ = true;
   // Re-enumerate: gone for a while, then back with the new parameters.
   unplug();
-  if (reenumeratePolls <= 0) {
+  if (lastOutcome_ == Outcome::Upgraded && faults.goneAfterUpgrade) {
+    awayPolls_ = 0;  // back only when plugged in again
+  } else if (reenumeratePolls <= 0) {
     if (!plugIn()) awayPolls_ = 1;
   } else {
     awayPolls_ = reenumeratePolls;

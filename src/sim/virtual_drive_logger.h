@@ -33,6 +33,7 @@ class VirtualDriveLogger {
     bool firmwareShortWrite = false;
     bool firmwareDifferingReadBack = false;  // ... it gets a flipped byte
     bool oldVersionAfterUpgrade = false;     // takes an upgrade, comes back at its old version
+    bool goneAfterUpgrade = false;           // takes an upgrade and stays away until plugged in
   };
 
   enum class Outcome { None, Applied, Refused, Upgraded };

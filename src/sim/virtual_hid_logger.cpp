@@ -96,6 +96,16 @@ std::optional<HidReport> VirtualHidLogger::handle(const HidReport& request) {
   const uint8_t* payload = request.data() + kHeaderBytes;
   const std::size_t n = length - kHeaderBytes;
 
+  if (faults.errorAtReport != 0 && reportsReceived_ == faults.errorAtReport) {
+    faults.errorAtReport = 0;
+    // Refused without being taken in: an upgrade frame stays missing, and a
+    // transfer with a refused record is never applied.
+    if (command != kReadImage && command != kUpgradeData && command != kUpgradeEnd)
+      pendingBroken_ = true;
+    const uint8_t refused[1] = {kFirstErrorCode + 1};
+    return answer(kStatus, refused, 1, offset);
+  }
+
   HidReport out;
   switch (command) {
     case kReadImage:
@@ -114,7 +124,7 @@ std::optional<HidReport> VirtualHidLogger::handle(const HidReport& request) {
       out = takeRecordChunk(command, offset, payload, n);
       break;
   }
-  if (faults.unansweredReports > 0) {
+  if (faults.unansweredReports > 0 && reportsReceived_ >= faults.unansweredFromReport) {
     --faults.unansweredReports;
     return std::nullopt;  // taken in, but the answer is lost
   }

@@ -40,9 +40,12 @@ class VirtualHidLogger {
     std::optional<uint8_t> statusOnlyFor;       // ... to this record's command only
     uint32_t unplugAtReport = 0;                // pulled out as report N since plug-in arrives; once
     uint32_t unansweredReports = 0;             // the next N answers are lost (reports taken)
+    uint32_t unansweredFromReport = 0;          // ... beginning with report N since plug-in (0: at once)
+    uint32_t errorAtReport = 0;                 // report N since plug-in is refused with a Status 3; once
     bool rejectUpgrade = false;                 // upgrade frames are answered with a Status
     bool wrongChecksum = false;                 // the final frame's checksum is one off
     bool oldVersionAfterUpgrade = false;        // takes an upgrade, comes back at its old version
+    bool goneAfterUpgrade = false;              // takes an upgrade and stays away until plugged in
   };
 
   enum class Outcome { None, Applied, Refused };

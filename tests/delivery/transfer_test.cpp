@@ -1,10 +1,8 @@
 #include "delivery/transfer.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 
-#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -14,6 +12,7 @@
 
 #include "app/poll_pass.h"
 #include "formats/config_block.h"
+#include "support/file_room.h"
 #include "support/test_tool.h"
 
 namespace {
@@ -127,27 +126,6 @@ TEST(DriveTransfer, ReadBackThatDiffersIsWrittenAgain) {
   }
 }
 
-// Writes beyond `bytes` stop short, as they do on a volume that is full.
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    ::getrlimit(RLIMIT_FSIZE, &saved_);
-    saved_signal_ = std::signal(SIGXFSZ, SIG_IGN);  // a short write, not a killed process
-    const rlimit limit{bytes, saved_.rlim_max};
-    ::setrlimit(RLIMIT_FSIZE, &limit);
-  }
-  ~FileSizeLimit() {
-    ::setrlimit(RLIMIT_FSIZE, &saved_);
-    std::signal(SIGXFSZ, saved_signal_);
-  }
-  FileSizeLimit(const FileSizeLimit&) = delete;
-  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-
- private:
-  rlimit saved_{};
-  void (*saved_signal_)(int) = SIG_DFL;
-};
-
 TEST(DriveTransfer, GivesUpAfterFiveRoundsWithoutAMatch) {
   {
     SCOPED_TRACE("read-back always short");
@@ -171,7 +149,7 @@ TEST(DriveTransfer, GivesUpAfterFiveRoundsWithoutAMatch) {
   {
     SCOPED_TRACE("every write runs out of space");
     DriveDelivery d;
-    const FileSizeLimit full(16);
+    const FileRoom full(16);
     for (int round = 1; round < kMaxConfigWrites; ++round) {
       d.Pass();
       ASSERT_EQ(d.Step(), TransferWrite) << round;  // never taken as written
@@ -251,14 +229,14 @@ TEST(DriveTransfer, ConfirmationThatFailsIsReported) {
     d.Pass();
     ASSERT_EQ(d.Step(), TransferConfirm);
     {
-      std::optional<FileSizeLimit> limit;
+      std::optional<FileRoom> limit;
       if (full) limit.emplace(0);
       d.Pass();
     }
     ExpectDropped(d.tool.s());
     ASSERT_EQ(d.tool.messages.shown.size(), 1u);
     EXPECT_EQ(d.tool.messages.last(), "Make sure the device is connected well ");
-    EXPECT_EQ(d.Caption(), "Configuring...");
+    EXPECT_EQ(d.Caption(), "Failed ");  // not left saying it is still at work
   }
 }
 

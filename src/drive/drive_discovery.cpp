@@ -86,10 +86,12 @@ std::optional<uint32_t> ParseHex(const char* text) {
 }
 
 uint16_t UsbIdFromText(std::string_view text) {
-  if (text.size() < 4) return 0;  // "901" is not an id, however it parses
+  // Four hex digits, no fewer: "901" or "25\0\0" is not an id, however it parses.
+  if (text.size() < 4) return 0;
   char id[5] = {};
   for (std::size_t i = 0; i < 4; ++i) {
     char c = text[i];
+    if (HexDigit(c) < 0) return 0;
     id[i] = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
   }
   std::optional<uint32_t> value = ParseHex(id);

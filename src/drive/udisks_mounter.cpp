@@ -24,7 +24,7 @@ using Message = std::unique_ptr<sd_bus_message, MessageUnref>;
 
 // Owns an sd_bus_error for the length of one call.
 struct CallError {
-  sd_bus_error error = SD_BUS_ERROR_NULL;
+  sd_bus_error error{};  // SD_BUS_ERROR_NULL, without its compound literal
   ~CallError() { sd_bus_error_free(&error); }
   bool is(const char* name) const { return sd_bus_error_has_name(&error, name) != 0; }
   std::string text(int r) const {

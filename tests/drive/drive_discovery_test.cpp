@@ -42,6 +42,7 @@ TEST(UsbIdFromText, TakesTheFirstFourCharactersOfTheAttribute) {
   EXPECT_EQ(UsbIdFromText("20x7\n"), 0);
   EXPECT_EQ(UsbIdFromText("17\n"), 0);  // the newline is within the four
   EXPECT_EQ(UsbIdFromText("901"), 0);
+  EXPECT_EQ(UsbIdFromText(std::string_view("25\0\0", 4)), 0);
   EXPECT_EQ(UsbIdFromText(""), 0);
 }
 

@@ -28,6 +28,7 @@ void HidReceiveThread::start() {
   if (thread_.joinable()) return;
   readOutstanding_ = false;
   sendNext_ = false;
+  unansweredResends_ = 0;
   thread_ = std::jthread([this](std::stop_token stop) { run(std::move(stop)); });
 }
 
@@ -129,6 +130,7 @@ void HidReceiveThread::awaitInput() {
   if (sendNext_) {
     if (upgradeHook_) upgradeHook_(false);
     sendNext_ = false;
+    unansweredResends_ = 0;
   }
 
   // The silence limit is waited out in slices, so a stop request is noticed.
@@ -199,11 +201,28 @@ void HidReceiveThread::removalTest() {
     removed();
     return;
   }
-  // Still there: an unanswered upgrade frame is sent again.
+  // Still there: an unanswered upgrade frame is sent again, a few times.
   if (state_.poll.upgradeState.load(std::memory_order_acquire) == upgrade::HidSending &&
-      upgradeHook_)
-    upgradeHook_(true);
+      upgradeHook_) {
+    if (++unansweredResends_ > kUpgradeResendLimit)
+      abandonUpgrade();
+    else
+      upgradeHook_(true);
+  }
   silentSince_ = Clock::now();
+}
+
+// Without an end the tool would resend every second for as long as the
+// logger stays plugged in, showing a percentage that never moves. Said as
+// for a logger pulled out mid-upgrade.
+void HidReceiveThread::abandonUpgrade() {
+  UpgradeJob& job = state_.upgradeJob;
+  job.length.store(0, std::memory_order_release);
+  job.sent.store(0, std::memory_order_release);
+  state_.poll.upgradeState.store(upgrade::Idle, std::memory_order_release);
+  sendNext_ = false;
+  unansweredResends_ = 0;
+  state_.messages().show("Upgrade failed,Make sure the device is connected well");
 }
 
 void HidReceiveThread::removed() {
@@ -212,5 +231,6 @@ void HidReceiveThread::removed() {
   hid.setWriteChannel(nullptr);
   hid.devicePath.clear();
   readOutstanding_ = false;
+  unansweredResends_ = 0;
   hid.storeLinkEvent(LinkRemoved);
 }

@@ -34,6 +34,9 @@ class HidReceiveThread {
   static constexpr std::chrono::milliseconds kSearchPeriod{50};
   static constexpr std::chrono::milliseconds kSilenceLimit{1000};
   static constexpr std::chrono::milliseconds kStopSlice{50};
+  // A logger that stays silent through this many resends of one upgrade
+  // frame while it is still plugged in has stopped taking its firmware.
+  static constexpr int kUpgradeResendLimit = 5;
 
   // What the user is told when a logger is there but may not be opened.
   static std::string NoPermissionMessage(const std::string& path);
@@ -46,6 +49,7 @@ class HidReceiveThread {
   void judgeUpgradeAnswer();
   void removalTest();
   void removed();
+  void abandonUpgrade();
 
   ToolState& state_;
   HidPort& port_;
@@ -55,6 +59,7 @@ class HidReceiveThread {
   // Thread-private.
   bool readOutstanding_ = false;
   bool sendNext_ = false;
+  int unansweredResends_ = 0;  // of the frame last sent
   std::chrono::steady_clock::time_point silentSince_{};
   std::string permissionReported_;  // path whose refusal has been reported
 };

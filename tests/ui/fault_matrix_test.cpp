@@ -37,7 +37,9 @@ namespace {
 using namespace std::chrono_literals;
 
 enum class Logger { Drive, OldDrive, Hid, OldHid };
-enum class Fault { None, Unplug, Silence, WrongAnswer, ReadBackDiffers, ReadOnly, VolumeFull, NeverBack };
+enum class Fault {
+  None, Unplug, Silence, WrongAnswer, ReadBackDiffers, ReadOnly, VolumeFull, NeverBack, SilentForGood
+};
 enum class Outcome { Old, New, Mixed };
 // Moments of a drive Configure, between the passes that write "CONFIG.CFG"
 // (the Configure pass itself), read it back and write "OK.DAT".
@@ -67,7 +69,8 @@ const char* Name(Logger l) {
 }
 const char* Name(Fault f) {
   static const char* const names[] = {"none",      "unplug",    "silence",     "wrong answer",
-                                      "read-back differs", "read-only", "volume full", "never back"};
+                                      "read-back differs", "read-only", "volume full", "never back",
+                                      "silent for good"};
   return names[static_cast<int>(f)];
 }
 const char* Name(Outcome o) {
@@ -242,7 +245,10 @@ Result RunCell(const Cell& cell, const std::vector<uint8_t>* intended) {
   Result r;
   Bench b(cell.logger);
   const bool hid = IsHid(cell.logger);
-  const int budget = hid ? kHidBudget : kDriveBudget;
+  // A logger silent for good is given up after six seconds of resends.
+  const int budget = cell.fault == Fault::SilentForGood ? 4 * kHidBudget
+                     : hid                              ? kHidBudget
+                                                        : kDriveBudget;
   if (!hid) b.drive.plugIn();
   if (!b.Settle(budget) || b.Caption() != "Configure/on") {
     r.caption = "never read: " + b.Caption();
@@ -261,6 +267,12 @@ Result RunCell(const Cell& cell, const std::vector<uint8_t>* intended) {
     case Fault::Silence:
       b.port.edit(b.index, [&](VirtualHidLogger& l) {
         l.faults.unansweredReports = 1;
+        l.faults.unansweredFromReport = report;
+      });
+      break;
+    case Fault::SilentForGood:
+      b.port.edit(b.index, [&](VirtualHidLogger& l) {
+        l.faults.unansweredReports = UINT32_MAX;
         l.faults.unansweredFromReport = report;
       });
       break;
@@ -419,6 +431,8 @@ std::vector<Cell> HidCells(uint32_t chunks) {
     cells.push_back({Logger::OldHid, Fault::WrongAnswer, frame, {"Upgrade was Rejected"},
                      frame == 1 ? "Configure/off" : "升级中(*%)/off", Outcome::Old});
   }
+  cells.push_back({Logger::OldHid, Fault::SilentForGood, kKl26Frames / 2, {kUpgradeGone},
+                   "升级中(*%)/off", Outcome::Old});
   return cells;
 }
 

@@ -15,20 +15,18 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
-#include <QThread>
 #include <QCoreApplication>
 #include <QEvent>
 #include <utility>
 
 #include "core/control_ids.h"
-#include "app/form_events.h"
+#include "app/form_template.h"
 #include "app/hid_link.h"
 #include "app/poll_pass.h"
 #include "hid/receive_thread.h"
 #include "settings/clock.h"
 #include "ui/about_dialog.h"
 #include "ui/dialog_units.h"
-#include "ui/form_template.h"
 #include "ui/window_icon.h"
 
 namespace {
@@ -129,47 +127,40 @@ QString FromUtf8(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-}  // namespace
-
-template <class Apply>
-void CUSBDlg::onGuiThread(Apply&& apply) {
-  if (QThread::currentThread() == thread()) {
-    apply();
-    return;
-  }
-  // The queue, not the posted event, carries the write over, so the
-  // hand-over rests on a lock the sanitizers can see; writes stay in order.
-  {
-    std::lock_guard<std::mutex> lock(carriedMutex_);
-    carried_.emplace_back(std::forward<Apply>(apply));
-  }
-  QCoreApplication::postEvent(this, new QEvent(kCarriedWrites));
+QStringList FromUtf8(const std::vector<std::string>& texts) {
+  QStringList list;
+  for (const std::string& text : texts) list << FromUtf8(text);
+  return list;
 }
+
+LocalTime ToLocalTime(const QDateTime& value) {
+  const QDate date = value.date();
+  const QTime time = value.time();
+  return {date.year(), date.month(), date.day(), time.hour(), time.minute(), time.second()};
+}
+
+QDateTime FromLocalTime(const LocalTime& t) {
+  return QDateTime(QDate(t.year, t.month, t.day), QTime(t.hour, t.minute, t.second));
+}
+
+}  // namespace
 
 // Only the carried writes' event is posted here. Its type is not read: the
 // event was allocated on the writing thread, with no ordering the sanitizers
-// see.
-void CUSBDlg::customEvent(QEvent*) {
-  for (;;) {
-    std::function<void()> apply;
-    {
-      std::lock_guard<std::mutex> lock(carriedMutex_);
-      if (carried_.empty()) return;
-      apply = std::move(carried_.front());
-      carried_.pop_front();
-    }
-    apply();
-  }
-}
+// see; the model's queue, under its lock, carries the writes themselves.
+void CUSBDlg::customEvent(QEvent*) { model_.applyCarried(); }
 
 CUSBDlg::CUSBDlg(ToolState& state, QWidget* parent)
-    : QDialog(parent, kWindowFlags), state_(state), pollTimer_(this) {
-  state_.ports.form = this;
+    : QDialog(parent, kWindowFlags), state_(state), model_(state), pollTimer_(this) {
+  state_.ports.form = &model_;
+  // Called on the writing thread; posting an event is safe from any thread.
+  model_.setWake([this] { QCoreApplication::postEvent(this, new QEvent(kCarriedWrites)); });
   setObjectName(QStringLiteral("CUSBDlg"));
   setWindowTitle(QString::fromUtf8(kTitle));
   setWindowIcon(ToolIcon());
   setFont(FormFont());
   buildControls();
+  model_.setView(this);
   stretchChecksOverCaptions();
   applyLook();
   alignCalendarPopup();
@@ -186,7 +177,11 @@ CUSBDlg::CUSBDlg(ToolState& state, QWidget* parent)
 CUSBDlg::~CUSBDlg() {
   pollTimer_.stop();
   stopReceiver();
-  if (state_.ports.form == this) state_.ports.form = nullptr;
+  // The widgets outlive the model (the base class deletes them): nothing
+  // they emit on the way out may reach it.
+  model_.setView(nullptr);
+  for (auto& [id, widget] : controls_) widget->blockSignals(true);
+  if (state_.ports.form == &model_) state_.ports.form = nullptr;
 }
 
 // ---- Building ---------------------------------------------------------------
@@ -198,6 +193,10 @@ void CUSBDlg::buildControls() {
     QWidget* widget = createControl(t, units);
     if (t.id != 0) {
       controls_[t.id] = widget;
+      // The picker starts at the PC's clock; the model holds the value from here.
+      if (auto* picker = qobject_cast<QDateTimeEdit*>(widget))
+        model_.setDateTime(t.id, ToLocalTime(picker->dateTime()));
+      controlChanged(t.id);
       forwardEvents(t.id, widget);
     }
   }
@@ -228,7 +227,7 @@ QWidget* CUSBDlg::createControl(const ControlTemplate& t, const DialogUnits& uni
     case ControlKind::Check: widget = new TemplateCheckBox(text, this); break;
     case ControlKind::List: {
       auto* list = new TemplateList(this);
-      list->addItems(ListEntries(t.id));
+      if (const FormModel::Control* c = model_.control(t.id)) list->addItems(FromUtf8(c->entries));
       list->setCurrentIndex(-1);  // nothing selected until the form is initialised
       widget = list;
       break;
@@ -263,19 +262,32 @@ void CUSBDlg::stretchChecksOverCaptions() {
   }
 }
 
-// Text changes report program writes as well as typing; a drop-down list
-// reports only the user's picks, so that the program's own selections raise
-// no flags.
+// The widgets' own changes go to the model as the user's actions. While the
+// model is mirrored into a widget its signals are blocked, so only the user's
+// actions (and a test's direct use of a widget) arrive here. An action the
+// model refuses (a disabled control) puts the model's state back.
 void CUSBDlg::forwardEvents(int id, QWidget* widget) {
-  auto forward = [this, id](FormEvent event) {
-    return [this, id, event] { OnFormEvent(state_, id, event); };
+  auto refused = [this, id](bool taken) {
+    if (!taken) controlChanged(id);
   };
-  if (auto* edit = qobject_cast<QLineEdit*>(widget))
-    connect(edit, &QLineEdit::textChanged, this, forward(FormEvent::TextChanged));
-  else if (auto* list = qobject_cast<QComboBox*>(widget))
-    connect(list, &QComboBox::activated, this, forward(FormEvent::SelectionChanged));
-  else if (auto* button = qobject_cast<QAbstractButton*>(widget))
-    connect(button, &QAbstractButton::clicked, this, forward(FormEvent::Clicked));
+  if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
+    connect(edit, &QLineEdit::textChanged, this, [this, id, refused](const QString& text) {
+      refused(model_.userEdits(id, text.toStdString()));
+    });
+  } else if (auto* list = qobject_cast<QComboBox*>(widget)) {
+    // A selection the user did not pick tells nobody; a pick does.
+    connect(list, &QComboBox::currentIndexChanged, this,
+            [this, id](int index) { model_.setSelection(id, index); });
+    connect(list, &QComboBox::activated, this,
+            [this, id, refused](int index) { refused(model_.userSelects(id, index)); });
+  } else if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
+    connect(button, &QAbstractButton::clicked, this,
+            [this, id, refused] { refused(model_.userClicks(id)); });
+  } else if (auto* picker = qobject_cast<QDateTimeEdit*>(widget)) {
+    connect(picker, &QDateTimeEdit::dateTimeChanged, this, [this, id](const QDateTime& value) {
+      model_.setDateTime(id, ToLocalTime(value));
+    });
+  }
 }
 
 void CUSBDlg::applyLook() { setStyleSheet(QString::fromLatin1(kLook)); }
@@ -401,127 +413,55 @@ void CUSBDlg::pollTimerExpired() {
   RefreshClock(state_);
 }
 
-// ---- FormPort ---------------------------------------------------------------
+// ---- FormView ---------------------------------------------------------------
 
 QWidget* CUSBDlg::control(int id) const {
   auto it = controls_.find(id);
   return it == controls_.end() ? nullptr : it->second;
 }
 
-std::string CUSBDlg::text(int id) const {
+// Each widget takes the model's state; only what differs is written, so a
+// caret or a selection inside the text is not disturbed by a write that
+// changes nothing.
+void CUSBDlg::controlChanged(int id) {
   QWidget* widget = control(id);
-  QString value;
-  if (auto* label = qobject_cast<QLabel*>(widget))
-    value = label->text();
-  else if (auto* edit = qobject_cast<QLineEdit*>(widget))
-    value = edit->text();
-  else if (auto* list = qobject_cast<QComboBox*>(widget))
-    value = list->currentText();
-  else if (auto* button = qobject_cast<QAbstractButton*>(widget))
-    value = button->text();
-  else if (auto* picker = qobject_cast<QDateTimeEdit*>(widget))
-    value = picker->text();
-  return value.toStdString();
-}
-
-void CUSBDlg::setText(int id, std::string_view text) {
-  onGuiThread([this, id, value = FromUtf8(text)] {
-    QWidget* widget = control(id);
-    if (auto* label = qobject_cast<QLabel*>(widget)) {
-      label->setText(value);
+  const FormModel::Control* c = model_.control(id);
+  if (!widget || !c) return;
+  const QSignalBlocker mirroring(widget);
+  if (widget->isEnabled() != c->enabled) widget->setEnabled(c->enabled);
+  if (widget->isHidden() == c->visible) widget->setVisible(c->visible);
+  const QString text = FromUtf8(c->text);
+  if (auto* label = qobject_cast<QLabel*>(widget)) {
+    if (label->text() != text) {
+      label->setText(text);
       FitText(label);
-    } else if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
-      // Every program write notifies, also one that leaves the text as it
-      // was: the alarm boxes count one notification per write.
-      if (edit->text() == value)
-        OnFormEvent(state_, id, FormEvent::TextChanged);
-      else
-        edit->setText(value);
-    } else if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
-      button->setText(value);
     }
-  });
+  } else if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
+    if (edit->text() != text) edit->setText(text);
+  } else if (auto* list = qobject_cast<QComboBox*>(widget)) {
+    if (list->currentIndex() != c->selection) list->setCurrentIndex(c->selection);
+  } else if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
+    if (button->text() != text) button->setText(text);
+    if (button->isCheckable() && button->isChecked() != c->checked) button->setChecked(c->checked);
+  } else if (auto* picker = qobject_cast<QDateTimeEdit*>(widget)) {
+    // The picker's format letters (yyyy, MM, dd, HH, mm) mean the same in Qt.
+    const QString format = FromUtf8(c->dateTimeFormat);
+    if (!format.isEmpty() && picker->displayFormat() != format) picker->setDisplayFormat(format);
+    const QDateTime value = FromLocalTime(c->dateTime);
+    if (value.isValid() && picker->dateTime() != value) picker->setDateTime(value);
+  }
 }
 
-int CUSBDlg::selection(int id) const {
-  auto* list = controlAs<QComboBox>(id);
-  return list ? list->currentIndex() : -1;
-}
-
-void CUSBDlg::setSelection(int id, int index) {
-  onGuiThread([this, id, index] {
-    if (auto* list = controlAs<QComboBox>(id))
-      list->setCurrentIndex(index >= 0 && index < list->count() ? index : -1);
-  });
-}
-
-int CUSBDlg::findEntry(int id, std::string_view prefix) const {
-  auto* list = controlAs<QComboBox>(id);
-  if (!list) return -1;
-  const QString wanted = FromUtf8(prefix);
-  for (int i = 0; i < list->count(); ++i)
-    if (list->itemText(i).startsWith(wanted, Qt::CaseInsensitive)) return i;
-  return -1;
-}
-
-bool CUSBDlg::checked(int id) const {
-  auto* box = controlAs<QAbstractButton>(id);
-  return box && box->isChecked();
-}
-
-void CUSBDlg::setChecked(int id, bool on) {
-  onGuiThread([this, id, on] {
-    if (auto* box = controlAs<QAbstractButton>(id)) box->setChecked(on);
-  });
-}
-
-bool CUSBDlg::enabled(int id) const {
+void CUSBDlg::focus(int id, bool caretAtEnd) {
   QWidget* widget = control(id);
-  return widget && widget->isEnabled();
-}
-
-void CUSBDlg::setEnabled(int id, bool on) {
-  onGuiThread([this, id, on] {
-    if (QWidget* widget = control(id)) widget->setEnabled(on);
-  });
-}
-
-void CUSBDlg::focusAtEnd(int id) {
-  onGuiThread([this, id] {
-    QWidget* widget = control(id);
-    if (!widget) return;
-    widget->setFocus(Qt::OtherFocusReason);
-    if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
-      edit->deselect();
-      edit->end(false);  // the line edit scrolls the caret into view itself
-    }
-  });
-}
-
-void CUSBDlg::focus(int id) {
-  onGuiThread([this, id] {
-    if (QWidget* widget = control(id)) widget->setFocus(Qt::OtherFocusReason);
-  });
+  if (!widget) return;
+  widget->setFocus(Qt::OtherFocusReason);
+  if (auto* edit = qobject_cast<QLineEdit*>(widget); edit && caretAtEnd) {
+    edit->deselect();
+    edit->end(false);  // the line edit scrolls the caret into view itself
+  }
 }
 
 void CUSBDlg::refresh(int id) {
-  onGuiThread([this, id] {
-    if (QWidget* widget = control(id)) update(widget->geometry());
-  });
-}
-
-LocalTime CUSBDlg::dateTime(int id) const {
-  auto* picker = controlAs<QDateTimeEdit>(id);
-  if (!picker) return {};
-  const QDateTime value = picker->dateTime();
-  const QDate date = value.date();
-  const QTime time = value.time();
-  return {date.year(), date.month(), date.day(), time.hour(), time.minute(), time.second()};
-}
-
-// The picker's format letters (yyyy, MM, dd, HH, mm) mean the same in Qt.
-void CUSBDlg::setDateTimeFormat(int id, std::string_view format) {
-  onGuiThread([this, id, value = FromUtf8(format)] {
-    if (auto* picker = controlAs<QDateTimeEdit>(id)) picker->setDisplayFormat(value);
-  });
+  if (QWidget* widget = control(id)) update(widget->geometry());
 }

@@ -2,48 +2,32 @@
 
 #include <QDialog>
 #include <QTimer>
-#include <deque>
-#include <functional>
 #include <map>
-#include <mutex>
 #include <memory>
 
-#include "core/ports.h"
+#include "app/form_model.h"
 #include "core/state.h"
 
-struct ControlTemplate;
 class DialogUnits;
 class HidReceiveThread;
 
 // The main window: the settings form and nothing more. It builds its
-// controls from the form template, lets the core read and write them through
-// FormPort, forwards every user action to OnFormEvent and runs the poll timer.
+// controls from the form template and shows the form model, which the core
+// reads and writes through FormPort (`form()`): the user's typing, picks and
+// clicks go to the model's user* calls, and the model's changes come back
+// through FormView. The window runs the poll timer.
 //
 // Each control's objectName is "c<id>", or "r<row>" for the texts without an
-// id. FormPort reads belong to the user-interface thread; writes made from
-// another thread are carried over to it and applied in order.
-class CUSBDlg : public QDialog, public FormPort {
+// id. Writes the model queues from another thread are applied when the
+// window's own thread gets the event the model's wake posts.
+class CUSBDlg : public QDialog, private FormView {
   Q_OBJECT
 
  public:
   explicit CUSBDlg(ToolState& state, QWidget* parent = nullptr);
   ~CUSBDlg() override;
 
-  std::string text(int id) const override;
-  void setText(int id, std::string_view text) override;
-  int selection(int id) const override;
-  void setSelection(int id, int index) override;
-  int findEntry(int id, std::string_view prefix) const override;
-  bool checked(int id) const override;
-  void setChecked(int id, bool on) override;
-  bool enabled(int id) const override;
-  void setEnabled(int id, bool on) override;
-  using QDialog::setEnabled;  // the window's own, next to the control's
-  void focusAtEnd(int id) override;
-  void focus(int id) override;
-  void refresh(int id) override;
-  LocalTime dateTime(int id) const override;
-  void setDateTimeFormat(int id, std::string_view format) override;
+  FormModel& form() { return model_; }
 
   void done(int result) override;
 
@@ -57,6 +41,10 @@ class CUSBDlg : public QDialog, public FormPort {
   void buildControls();
   QWidget* createControl(const ControlTemplate& t, const DialogUnits& units);
   void forwardEvents(int id, QWidget* widget);
+  // FormView: the widgets follow the model.
+  void controlChanged(int id) override;
+  void focus(int id, bool caretAtEnd) override;
+  void refresh(int id) override;
   void stretchChecksOverCaptions();
   void applyLook();
   void showClockNow();
@@ -70,11 +58,9 @@ class CUSBDlg : public QDialog, public FormPort {
   Widget* controlAs(int id) const {
     return qobject_cast<Widget*>(control(id));
   }
-  // Runs `apply` now on the user-interface thread, else queues it there.
-  template <class Apply>
-  void onGuiThread(Apply&& apply);
 
   ToolState& state_;
+  FormModel model_;  // before the widgets and the thread that write it
   std::map<int, QWidget*> controls_;
   QTimer pollTimer_;
   QWidget* calendarPopup_ = nullptr;
@@ -83,8 +69,5 @@ class CUSBDlg : public QDialog, public FormPort {
   // Started with the window when the tool looks for HID loggers; stopped and
   // joined before the window, and the state it uses, go away.
   std::unique_ptr<HidReceiveThread> receiver_;
-  // Control writes from other threads, waiting for the window's thread.
-  std::mutex carriedMutex_;
-  std::deque<std::function<void()>> carried_;
   void stopReceiver();
 };

@@ -40,8 +40,8 @@ class DriveLoggerFlow : public WindowTest {
     RunEventsFor(150);  // the passes that serve the decode's flags
   }
   void Configure() {
-    window->setText(ctl::DeviceName, "Cold Room 2");
-    window->setText(ctl::Interval, "120");
+    window->form().setText(ctl::DeviceName, "Cold Room 2");
+    window->form().setText(ctl::Interval, "120");
     widget<QAbstractButton>(ctl::Configure)->click();
   }
 };
@@ -54,8 +54,8 @@ TEST_F(DriveLoggerFlow, ConfiguresTheLoggerAndShowsItAgain) {
   EXPECT_EQ(Text(ctl::HighTempAlarm), "8.0");
   EXPECT_EQ(widget<QComboBox>(ctl::Channel)->currentText(), "Temp.+ Hum.");
   EXPECT_EQ(widget<QComboBox>(ctl::TimeZone)->currentText(), "UTC+08:00");
-  EXPECT_TRUE(window->text(ctl::RecordingTime).find("days") != std::string::npos)
-      << window->text(ctl::RecordingTime);
+  EXPECT_TRUE(window->form().text(ctl::RecordingTime).find("days") != std::string::npos)
+      << window->form().text(ctl::RecordingTime);
   // Kept with the build's artifacts: the form as a user sees a logger.
   const QString artifacts = QApplication::applicationDirPath() + "/../artifacts";
   QDir().mkpath(artifacts);

@@ -306,8 +306,8 @@ Result RunCell(const Cell& cell, const std::vector<uint8_t>* intended) {
       break;
   }
 
-  b.window->setText(ctl::DeviceName, "Cold Room 2");
-  b.window->setText(ctl::Interval, "120");
+  b.window->form().setText(ctl::DeviceName, "Cold Room 2");
+  b.window->form().setText(ctl::Interval, "120");
   b.window->findChild<QAbstractButton*>(QStringLiteral("c%1").arg(ctl::Configure))->click();
 
   // Faults that wait for their moment; a pulled-out logger goes back in a

@@ -30,8 +30,8 @@ class HidLoggerFlow : public WindowTest {
     return Caption() == caption;
   }
   void Configure() {
-    window->setText(ctl::DeviceName, "Cold Room 2");
-    window->setText(ctl::Interval, "120");
+    window->form().setText(ctl::DeviceName, "Cold Room 2");
+    window->form().setText(ctl::Interval, "120");
     widget<QAbstractButton>(ctl::Configure)->click();
   }
 };

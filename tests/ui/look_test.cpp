@@ -45,9 +45,9 @@ using Look = WindowTest;
 
 TEST_F(Look, BackgroundShowsBehindTextsAndEntriesAreRedOnWhite) {
   window->show();
-  RunEventsFor(2000, [&] { return window->text(ctl::Configure) == "Plug Device"; });
-  window->setText(ctl::DeviceId, "A1B2C3");  // disabled: drawn over the background
-  window->setText(ctl::DeviceName, "冷库 温度记录仪");
+  RunEventsFor(2000, [&] { return window->form().text(ctl::Configure) == "Plug Device"; });
+  window->form().setText(ctl::DeviceId, "A1B2C3");  // disabled: drawn over the background
+  window->form().setText(ctl::DeviceName, "冷库 温度记录仪");
   RunEventsFor(50);
   QImage image = window->grab().toImage();
   ASSERT_FALSE(image.isNull());
@@ -181,10 +181,10 @@ TEST_F(Look, ListsAndBoxesShowTheirLongestValuesWhole) {
       EXPECT_LE(edit->fontMetrics().horizontalAdvance(value) + 1, room) << box.id;
     }
   }
-  window->setText(ctl::Interval, "86400");
-  window->setText(ctl::LowTempAlarm, "-200.0");
-  window->setText(ctl::HighHumidityAlarm, "100.0");
-  window->setText(ctl::StartDelay, "1440");
+  window->form().setText(ctl::Interval, "86400");
+  window->form().setText(ctl::LowTempAlarm, "-200.0");
+  window->form().setText(ctl::HighHumidityAlarm, "100.0");
+  window->form().setText(ctl::StartDelay, "1440");
   RunEventsFor(50);
   window->grab().save(ArtifactsDir() + "/longest_values.png");
   window->close();
@@ -193,14 +193,14 @@ TEST_F(Look, ListsAndBoxesShowTheirLongestValuesWhole) {
 TEST_F(Look, DisabledListsAndButtonLookDisabled) {
   window->findChild<QTimer*>("pollTimer")->stop();
   window->show();
-  window->setEnabled(ctl::Configure, true);
-  window->setText(ctl::Configure, "Configure");
+  window->form().setEnabled(ctl::Configure, true);
+  window->form().setText(ctl::Configure, "Configure");
   RunEventsFor(50);
   const QImage enabled = window->grab().toImage();
   // As under Setup Lock, and with no logger to configure.
   for (int id : {ctl::TimeZone, ctl::DateFormat, ctl::Channel, ctl::TempUnit, ctl::PdfLanguage,
                  ctl::Configure})
-    window->setEnabled(id, false);
+    window->form().setEnabled(id, false);
   RunEventsFor(50);
   const QImage disabled = window->grab().toImage();
   disabled.save(ArtifactsDir() + "/disabled_lists.png");

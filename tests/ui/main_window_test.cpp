@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "core/control_ids.h"
-#include "ui/form_template.h"
+#include "app/form_template.h"
 #include "window_fixture.h"
 
 namespace {
@@ -172,14 +172,14 @@ TEST_F(MainWindow, ClickingTheWordsBesideACheckBoxTogglesIt) {
     EXPECT_FALSE(box->isChecked());
   }
 
-  window->setEnabled(ctl::SetupLock, false);
+  window->form().setEnabled(ctl::SetupLock, false);
   flags() = 0;
   ClickAt(window.get(), row(27)->geometry().center());
   EXPECT_FALSE(widget<QCheckBox>(ctl::SetupLock)->isChecked());
   EXPECT_EQ(flags(), 0u);
 
   // "Start On Time:" carries its own caption, and switches the picker.
-  window->setEnabled(ctl::StartOnTime, true);
+  window->form().setEnabled(ctl::StartOnTime, true);
   const QRect startOnTime = widget(ctl::StartOnTime)->geometry();
   ClickAt(window.get(), QPoint(startOnTime.right() - 4, startOnTime.center().y()));
   EXPECT_TRUE(widget<QCheckBox>(ctl::StartOnTime)->isChecked());
@@ -215,7 +215,7 @@ TEST_F(MainWindow, FirstPassTurnsTheButtonIntoPlugDevice) {
 
 TEST_F(MainWindow, EachHandlerRaisesOnlyItsFlag) {
   window->findChild<QTimer*>("pollTimer")->stop();
-  window->setEnabled(ctl::Configure, true);
+  window->form().setEnabled(ctl::Configure, true);
   struct Click {
     int id;
     uint32_t flag;
@@ -236,13 +236,13 @@ TEST_F(MainWindow, EachHandlerRaisesOnlyItsFlag) {
     auto* list = widget<QComboBox>(pick.id);
     flags() = 0;
     list->setCurrentIndex(1);  // the program's own selection tells nobody
-    window->setSelection(pick.id, 0);
+    window->form().setSelection(pick.id, 0);
     EXPECT_EQ(flags(), 0u) << pick.id;
     emit list->activated(1);  // what a user's pick sends
     EXPECT_EQ(flags(), pick.flag) << pick.id;
   }
   flags() = 0;
-  window->setChecked(ctl::SetupLock, true);
+  window->form().setChecked(ctl::SetupLock, true);
   EXPECT_EQ(flags(), 0u);
 }
 
@@ -257,17 +257,17 @@ TEST_F(MainWindow, ProgramWritesNotifyLikeTyping) {
   EXPECT_EQ(flags(), flag::LowTempAlarmEdited);
 
   flags() = 0;
-  window->setText(ctl::LowTempAlarm, "4.0");
+  window->form().setText(ctl::LowTempAlarm, "4.0");
   EXPECT_EQ(flags(), flag::LowTempAlarmEdited);
 
   // A write that leaves the text as it was still consumes the suppression
   // meant for it, so the user's next edit is not swallowed.
   flags() = 0;
   state->alarmEdit.suppressLowTempEdit = true;
-  window->setText(ctl::LowTempAlarm, "4.0");
+  window->form().setText(ctl::LowTempAlarm, "4.0");
   EXPECT_FALSE(state->alarmEdit.suppressLowTempEdit);
   EXPECT_EQ(flags(), 0u);
-  window->setText(ctl::LowTempAlarm, "5.0");
+  window->form().setText(ctl::LowTempAlarm, "5.0");
   EXPECT_EQ(flags(), flag::LowTempAlarmEdited);
 
   auto* interval = widget<QLineEdit>(ctl::Interval);
@@ -281,7 +281,7 @@ TEST_F(MainWindow, ProgramWritesNotifyLikeTyping) {
 
 TEST_F(MainWindow, StartOnTimeSwitchesThePickerAtOnce) {
   window->findChild<QTimer*>("pollTimer")->stop();
-  window->setEnabled(ctl::StartOnTime, true);
+  window->form().setEnabled(ctl::StartOnTime, true);
   auto* startOnTime = widget<QCheckBox>(ctl::StartOnTime);
   startOnTime->click();
   EXPECT_TRUE(widget(ctl::StartPicker)->isEnabled());
@@ -290,7 +290,7 @@ TEST_F(MainWindow, StartOnTimeSwitchesThePickerAtOnce) {
 }
 
 TEST_F(MainWindow, FormPortReachesTheWidgets) {
-  FormPort& form = *window;
+  FormPort& form = window->form();
   EXPECT_EQ(state->ports.form, &form);
 
   EXPECT_EQ(form.findEntry(ctl::TimeZone, "utc-05"), 34);
@@ -335,9 +335,9 @@ TEST_F(MainWindow, FormPortReachesTheWidgets) {
 TEST_F(MainWindow, WritesFromAnotherThreadLandOnTheGuiThreadInOrder) {
   window->findChild<QTimer*>("pollTimer")->stop();
   std::thread worker([&] {
-    window->setEnabled(ctl::Configure, true);
-    window->setText(ctl::Configure, "Upgrading 10%");
-    window->setText(ctl::Configure, "Upgrading 20%");
+    window->form().setEnabled(ctl::Configure, true);
+    window->form().setText(ctl::Configure, "Upgrading 10%");
+    window->form().setText(ctl::Configure, "Upgrading 20%");
   });
   worker.join();
   auto* configure = widget<QPushButton>(ctl::Configure);
@@ -411,8 +411,8 @@ TEST_F(MainWindow, EscClosesTheWindow) {
 TEST_F(MainWindow, EnterOnTheFocusedConfigureButtonClicksIt) {
   window->findChild<QTimer*>("pollTimer")->stop();
   window->show();
-  window->setEnabled(ctl::Configure, true);
-  window->focus(ctl::Configure);
+  window->form().setEnabled(ctl::Configure, true);
+  window->form().focus(ctl::Configure);
   flags() = 0;
   Press(widget(ctl::Configure), Qt::Key_Return);
   EXPECT_TRUE(window->isVisible());
@@ -427,8 +427,9 @@ TEST_F(MainWindow, AFirstPassBoxSeesTheLiveClock) {
     CUSBDlg* window = nullptr;
     std::vector<std::string> seen;
     void show(std::string_view, MessageIcon) override {
-      seen.push_back(window->text(ctl::DateText) + " " + window->text(ctl::TimeText) + " " +
-                     window->text(ctl::TimeZone));
+      FormPort& form = window->form();
+      seen.push_back(form.text(ctl::DateText) + " " + form.text(ctl::TimeText) + " " +
+                     form.text(ctl::TimeZone));
     }
   } boxes;
   boxes.window = window.get();

@@ -73,7 +73,7 @@ TEST_F(SettingsForm, FailedValidationNamesTheFieldAndPutsTheCaretThere) {
   // As after reading a logger whose firmware is current.
   state->device.fwVersionHigh = 0x24;
   state->device.fwVersion = 0x2410;
-  window->setEnabled(ctl::Configure, true);
+  window->form().setEnabled(ctl::Configure, true);
   widget<QAbstractButton>(ctl::Configure)->click();
   Settle();
   ASSERT_EQ(messages.shown.size(), 1u);

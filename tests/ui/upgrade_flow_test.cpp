@@ -72,12 +72,12 @@ class UpgradeFlow : public WindowTest {
 
   ~UpgradeFlow() override {
     // The window and its receive thread go first: they use all of the above.
-    state->ports.form = window.get();
+    state->ports.form = &window->form();
     window.reset();
   }
 
   void Record() {
-    recorder = std::make_unique<CaptionRecorder>(*window);
+    recorder = std::make_unique<CaptionRecorder>(window->form());
     state->ports.form = recorder.get();
   }
   QString Caption() { return widget<QAbstractButton>(ctl::Configure)->text(); }
@@ -87,7 +87,7 @@ class UpgradeFlow : public WindowTest {
   }
   void ClickConfigure() {
     RunEventsFor(150);  // the passes that serve the decode's flags
-    window->setText(ctl::DeviceName, "Cold Room 2");
+    window->form().setText(ctl::DeviceName, "Cold Room 2");
     widget<QAbstractButton>(ctl::Configure)->click();
   }
   // The progress the button showed, in order, from the first percentage to
@@ -126,7 +126,7 @@ TEST_F(UpgradeFlow, AnOlderDriveLoggerIsUpgradedThenConfigured) {
   ASSERT_TRUE(WaitForCaption("Configure"));
   EXPECT_EQ(logger.image()[img::FwVersionHigh], 0x24);
   EXPECT_EQ(logger.image()[img::FwVersionLow], 0x03);
-  EXPECT_EQ(window->text(ctl::DeviceName), "Cold Room 2");
+  EXPECT_EQ(window->form().text(ctl::DeviceName), "Cold Room 2");
 
   const std::vector<std::string> seen = recorder->captions();
   ExpectProgress(seen);
@@ -162,7 +162,7 @@ TEST_F(UpgradeFlow, AnOlderHidLoggerIsUpgradedThenConfigured) {
     // The settings the click was for, not the ones the logger came back with.
     EXPECT_STREQ(reinterpret_cast<const char*>(&l.image()[img::DeviceName]), "Cold Room 2");
   });
-  EXPECT_EQ(window->text(ctl::DeviceName), "Cold Room 2");
+  EXPECT_EQ(window->form().text(ctl::DeviceName), "Cold Room 2");
   const std::vector<std::string> seen = recorder->captions();
   ExpectProgress(seen);
   EXPECT_EQ(seen.back(), "Configuring...");

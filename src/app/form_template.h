@@ -1,10 +1,12 @@
 #pragma once
 
-#include <QStringList>
 #include <span>
+#include <string>
+#include <vector>
 
 // The main window's layout as data: every control in template order, which
-// is also the keyboard tab order. Positions are in dialog units.
+// is also the keyboard tab order. Positions are in dialog units. Plain data,
+// so that the form model and the window are built from the same table.
 
 enum class ControlKind { Text, Button, Check, List, Edit, CentredEdit, Picker };
 
@@ -27,5 +29,5 @@ inline constexpr int kFormHeightDu = 235;
 
 std::span<const ControlTemplate> MainFormTemplate();
 
-// Entries of a drop-down list, in list order; empty for any other id.
-QStringList ListEntries(int id);
+// Entries of a drop-down list, in list order, UTF-8; empty for any other id.
+std::vector<std::string> ListEntries(int id);

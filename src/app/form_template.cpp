@@ -1,4 +1,4 @@
-#include "ui/form_template.h"
+#include "app/form_template.h"
 
 #include "core/control_ids.h"
 #include "settings/clock.h"
@@ -87,12 +87,12 @@ constexpr ControlTemplate kMainForm[] = {
 
 std::span<const ControlTemplate> MainFormTemplate() { return kMainForm; }
 
-QStringList ListEntries(int id) {
+std::vector<std::string> ListEntries(int id) {
   switch (id) {
     case ctl::TimeZone: {
-      QStringList zones;
-      for (int k = 0; k < kTimeZoneEntries; ++k)
-        zones << QString::fromStdString(TimeZoneEntryText(k));
+      std::vector<std::string> zones;
+      zones.reserve(kTimeZoneEntries);
+      for (int k = 0; k < kTimeZoneEntries; ++k) zones.push_back(TimeZoneEntryText(k));
       return zones;
     }
     case ctl::DateFormat: return {"日/月/年", "月/日/年", "年/月/日"};

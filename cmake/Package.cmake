@@ -12,6 +12,9 @@ add_custom_command(OUTPUT ${_changelog}
 add_custom_target(thlogger_changelog ALL DEPENDS ${_changelog})
 install(FILES ${_changelog} ${PROJECT_SOURCE_DIR}/packaging/debian/copyright
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# What `apply` takes: the profile's fields, and an example profile.
+install(FILES ${PROJECT_SOURCE_DIR}/docs/profile.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/docs/cold-room.json DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME thlogger-config)

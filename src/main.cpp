@@ -11,14 +11,12 @@
 #include <cstdio>
 #include <memory>
 
+#include "app/command.h"
+#include "app/command_line.h"
 #include "app/instance_guard.h"
+#include "app/tool_ports.h"
 #include "core/state.h"
-#include "app/system_clock.h"
 #include "core/codepage.h"
-#include "drive/drive_discovery.h"
-#include "drive/udisks_mounter.h"
-#include "hid/hidraw_port.h"
-#include "sim/drive_demo.h"
 #include "ui/main_window.h"
 #include "ui/qt_messages.h"
 
@@ -81,17 +79,21 @@ class QuitOnSignals {
   std::unique_ptr<QSocketNotifier> notifier_;
 };
 
-// Answers --help and --version on standard output; false for other options.
-bool PrintInfoOption(ArgsResult args) {
-  if (args == ArgsResult::Help) std::fputs(kHelp, stdout);
-  else if (args == ArgsResult::Version) std::puts("thlogger-config " THLOGGER_VERSION);
-  else return false;
-  return true;
+int Usage(const std::string& error) {
+  if (!error.empty()) std::fprintf(stderr, "thlogger-config: %s\n", error.c_str());
+  std::fputs(kUsage, stderr);
+  return exit_status::Usage;
 }
 
-int Usage() {
-  std::fputs(kUsage, stderr);
-  return 2;
+// --help and --version, on standard output; false for anything else.
+bool AnswerInfo(const CommandLine& line) {
+  if (line.command == Command::Help)
+    std::fputs(kHelp, stdout);
+  else if (line.command == Command::Version)
+    std::puts("thlogger-config " THLOGGER_VERSION);
+  else
+    return false;
+  return true;
 }
 
 // Qt's own options (-platform, -style, ...) take one dash; only they need
@@ -105,71 +107,46 @@ bool HasQtStyleOption(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // --help and --version first: they must work without a display, which
-  // QApplication needs. Checked again once Qt has taken its own options out.
-  DemoRequest demoRequest;
-  const ArgsResult early = ParseArgs(argc, argv, demoRequest);
-  if (PrintInfoOption(early)) return 0;
-  if (early == ArgsResult::Invalid && !HasQtStyleOption(argc, argv)) return Usage();
+  // --help, --version, a usage error and the commands without a window must
+  // all work without a display, which QApplication needs. Checked again once
+  // Qt has taken its own options out.
+  CommandLine line = ParseCommandLine(argc, argv);
+  if (AnswerInfo(line)) return exit_status::Ok;
+  if (line.command == Command::Apply || line.command == Command::Read)
+    return RunCommandWithoutWindow(line);
+  if (line.command == Command::Invalid && !HasQtStyleOption(argc, argv)) return Usage(line.error);
   QApplication app(argc, argv);  // takes Qt's own options out of argv
   QuitOnSignals quitOnSignals;
   // Qt adopts the user's locale; numbers the logger and the form exchange
   // always use a decimal point.
   std::setlocale(LC_NUMERIC, "C");
   QApplication::setApplicationName(QStringLiteral("thlogger-config"));
-  const ArgsResult args = ParseArgs(argc, argv, demoRequest);
-  if (PrintInfoOption(args)) return 0;
-  if (args == ArgsResult::Invalid) return Usage();
+  line = ParseCommandLine(argc, argv);
+  if (AnswerInfo(line)) return exit_status::Ok;
+  if (line.command != Command::Window) return Usage(line.error);
 
   QtMessages messages;
   InstanceGuard guard;
   switch (guard.acquire()) {
     case GuardResult::ToolRunning:
       messages.show(InstanceGuard::ToolRunningMessage());
-      return 0;
+      return exit_status::Ok;
     case GuardResult::CalibrationRunning:
       messages.show(InstanceGuard::CalibrationRunningMessage());
-      return 0;
+      return exit_status::Ok;
     case GuardResult::Acquired: break;
   }
 
   auto state = std::make_unique<ToolState>();
-  SystemClock clock;
-  SysfsDrives drives;
-  UDisksMounter mounter;  // mounts a logger disk no automounter mounted
-  HidrawPort hidraw;  // before the window, whose receive thread uses it
-  std::unique_ptr<DriveDemo> driveDemo;
-  std::unique_ptr<HidDemo> hidDemo;
-  state->ports.messages = &messages;
-  state->ports.clock = &clock;
-  state->ports.drives = &drives;
-  state->ports.mounter = &mounter;
-  state->ports.hid = &hidraw;
-  if (args == ArgsResult::Demo) {
-    // The virtual logger is the only one the tool sees.
-    state->virtualLoggersOnly = true;
-    state->ports.mounter = nullptr;
-    std::string error;
-    if (demoRequest.kind == DemoKind::Hid) {
-      hidDemo = std::make_unique<HidDemo>(demoRequest, error);
-      state->ports.hid = &hidDemo->port();
-      state->ports.drives = nullptr;
-    } else {
-      driveDemo = std::make_unique<DriveDemo>(demoRequest, error);
-      state->ports.drives = &driveDemo->drives();
-      state->ports.hid = nullptr;
-    }
-    if (!error.empty()) {
-      std::fprintf(stderr, "thlogger-config: %s\n", error.c_str());
-      return 1;
-    }
-    const std::string& folder = hidDemo ? hidDemo->folder() : driveDemo->folder();
-    std::fprintf(stderr,
-                 "thlogger-config: virtual %s logger in %s\n"
-                 "thlogger-config: to unplug it: touch '%s/%s'; to plug it in again: rm '%s/%s'\n",
-                 hidDemo ? "HID" : "drive", folder.c_str(), folder.c_str(), kUnplugSwitchName,
-                 folder.c_str(), kUnplugSwitchName);
+  std::string error;
+  ToolPorts ports(*state, line.demo, error);  // before the window, whose receive thread uses them
+  if (!error.empty()) {
+    std::fprintf(stderr, "thlogger-config: %s\n", error.c_str());
+    return 1;
   }
+  state->ports.messages = &messages;
+  for (const std::string& notice : ports.demoNotice())
+    std::fprintf(stderr, "thlogger-config: %s\n", notice.c_str());
 
   CUSBDlg window(*state);
   messages.setDialogParent(&window);
@@ -178,5 +155,5 @@ int main(int argc, char** argv) {
   if (!CodePageAvailable())
     QTimer::singleShot(0, &window, [&messages] { messages.show(NoCodePageMessage()); });
   window.exec();
-  return 0;
+  return exit_status::Ok;
 }

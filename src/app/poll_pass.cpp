@@ -56,16 +56,24 @@ void AfterDecode(ToolState& state, uint8_t doneState) {
   SetCaption(form, ctl::Configure, "Configure");
 }
 
+}  // namespace
+
+void ReadHidLogger(ToolState& state) {
+  bool unlocked = SetupUnlocked(state, upgrade::HidDone);
+  if (!ReadImageOverHid(state)) return;
+  ExtractHeader(state.image, state.device);
+  if (state.device.productIdLow != img::LoggerProductIdLow) return;
+  if (!DecodeHidImage(state, unlocked)) return;
+  AfterDecode(state, upgrade::HidDone);
+}
+
+namespace {
+
 void HidBranch(ToolState& state) {
   int32_t event = state.hid.linkEvent.load(std::memory_order_acquire);
   if (event == LinkArrived) {
     state.hid.storeLinkEvent(0);
-    bool unlocked = SetupUnlocked(state, upgrade::HidDone);
-    if (!ReadImageOverHid(state)) return;
-    ExtractHeader(state.image, state.device);
-    if (state.device.productIdLow != img::LoggerProductIdLow) return;
-    if (!DecodeHidImage(state, unlocked)) return;
-    AfterDecode(state, upgrade::HidDone);
+    ReadHidLogger(state);
   } else if (event == LinkRemoved) {
     state.hid.storeLinkEvent(0);
     ResetForm(state);

@@ -18,3 +18,8 @@ int RunPollPass(ToolState& state);
 
 // Returns the form to its look without a logger.
 void ResetForm(ToolState& state);
+
+// Reads the connected HID logger's image and decodes it into the form, as an
+// arrival does. A configured HID logger stays connected, so a check of what
+// it took reads it again this way.
+void ReadHidLogger(ToolState& state);

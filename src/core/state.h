@@ -272,6 +272,9 @@ struct ToolState {
   LoggerImage image;
   DeviceInfo device;
   ConfigBlock block;
+  // The last block built, kept after its delivery drops `block`: the
+  // commands without a window compare a logger with it and record it.
+  ConfigBlock sentBlock;
   LoggerSettings settings;
   ClockState clock;
   ClockDisplayMemo clockMemo;

@@ -209,6 +209,7 @@ bool BuildConfigBlock(ToolState& state) {
   AppendRecord(state, kEndCommand, nullptr, 0);
 
   state.poll.transferState = TransferWrite;
+  state.sentBlock = state.block;
   return true;
 }
 

@@ -63,12 +63,7 @@ void StartOld(Logger& logger, uint16_t carried) {
 
 }  // namespace
 
-ArgsResult ParseArgs(int argc, const char* const* argv, DemoRequest& demo) {
-  if (argc <= 1) return ArgsResult::Normal;
-  if (argc > 2) return ArgsResult::Invalid;
-  const std::string_view arg = argv[1];
-  if (arg == "--help") return ArgsResult::Help;
-  if (arg == "--version") return ArgsResult::Version;
+bool ParseDemoOption(std::string_view arg, DemoRequest& demo) {
   struct Option {
     const char* name;
     DemoKind kind;
@@ -81,10 +76,10 @@ ArgsResult ParseArgs(int argc, const char* const* argv, DemoRequest& demo) {
     if (MatchDemo(arg, o.name, demo)) {
       demo.kind = o.kind;
       demo.oldFirmware = o.oldFirmware;
-      return ArgsResult::Demo;
+      return true;
     }
   }
-  return ArgsResult::Invalid;
+  return false;
 }
 
 DriveDemo::DriveDemo(const DemoRequest& request, std::string& error) {

@@ -23,30 +23,8 @@ struct DemoRequest {
   bool oldFirmware = false;  // a fresh logger starts at an older version (a kept image wins)
 };
 
-// Help and Version: print kHelp or the version to standard output, exit 0.
-enum class ArgsResult { Normal, Demo, Help, Version, Invalid };
-ArgsResult ParseArgs(int argc, const char* const* argv, DemoRequest& demo);
-
-inline constexpr const char* kUsage =
-    "Usage: thlogger-config [--demo=drive[:DIR] | --demo=hid[:DIR] |\n"
-    "                        --demo=old-drive[:DIR] | --demo=old-hid[:DIR] |\n"
-    "                        --help | --version]\n";
-
-// Kept in step with packaging/thlogger-config.1.
-inline constexpr const char* kHelp =
-    "Usage: thlogger-config [OPTION]\n"
-    "Configure USB temperature/humidity data loggers.\n"
-    "\n"
-    "  --demo=drive[:DIR]      plug in a virtual drive logger\n"
-    "  --demo=hid[:DIR]        plug in a virtual HID logger\n"
-    "  --demo=old-drive[:DIR]  a virtual drive logger with older firmware\n"
-    "  --demo=old-hid[:DIR]    a virtual HID logger with older firmware\n"
-    "                          (:DIR keeps the logger's files in DIR;\n"
-    "                          without it a scratch folder goes at exit)\n"
-    "  --help                  show this help and exit\n"
-    "  --version               show the version and exit\n"
-    "\n"
-    "Without an option the tool works with the loggers plugged in.\n";
+// One "--demo=..." argument into `demo`; false when `arg` is no demo option.
+bool ParseDemoOption(std::string_view arg, DemoRequest& demo);
 
 inline constexpr const char* kDemoLogName = "received-config.log";
 // While a file of this name is in the demo's folder its logger is unplugged;

@@ -216,7 +216,7 @@ bool VirtualDriveLogger::applyBlock(const std::vector<uint8_t>& block) {
     RecordView r = ReadRecord(bytes, at);
     if (r.status != RecordStatus::Ok || r.address != address) return false;
     if (r.command == kEndCommand) break;
-    records.push_back({r.command, r.data});
+    if (r.command != faults.ignoredRecord) records.push_back({r.command, r.data});
     at += r.length;
   }
   return ApplyRecords(image_, records, ApplyRules{}, lastClock_);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,9 @@ class VirtualDriveLogger {
     bool firmwareDifferingReadBack = false;  // ... it gets a flipped byte
     bool oldVersionAfterUpgrade = false;     // takes an upgrade, comes back at its old version
     bool goneAfterUpgrade = false;           // takes an upgrade and stays away until plugged in
+    // Takes a configuration but keeps this record's parameter as it was, as
+    // a logger with a firmware fault might: only reading it again shows it.
+    int ignoredRecord = -1;  // a record's command; -1: none
   };
 
   enum class Outcome { None, Applied, Refused, Upgraded };

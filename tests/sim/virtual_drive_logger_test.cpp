@@ -337,46 +337,6 @@ TEST_F(VirtualLogger, DrivesPortListsPluggedLoggersAndAdvancesThem) {
 
 namespace {
 
-TEST(DemoOption, OnlyTheDemoOptionIsAccepted) {
-  DemoRequest demo;
-  const char* none[] = {"thlogger-config"};
-  EXPECT_EQ(ParseArgs(1, none, demo), ArgsResult::Normal);
-  const char* drive[] = {"thlogger-config", "--demo=drive"};
-  EXPECT_EQ(ParseArgs(2, drive, demo), ArgsResult::Demo);
-  EXPECT_TRUE(demo.folder.empty());
-  const char* folder[] = {"thlogger-config", "--demo=drive:/tmp/my logger"};
-  EXPECT_EQ(ParseArgs(2, folder, demo), ArgsResult::Demo);
-  EXPECT_EQ(demo.folder, "/tmp/my logger");
-  EXPECT_EQ(demo.kind, DemoKind::Drive);
-  const char* hid[] = {"thlogger-config", "--demo=hid:/tmp/h"};
-  EXPECT_EQ(ParseArgs(2, hid, demo), ArgsResult::Demo);
-  EXPECT_EQ(demo.kind, DemoKind::Hid);
-  EXPECT_EQ(demo.folder, "/tmp/h");
-  hid[1] = "--demo=hid";
-  EXPECT_EQ(ParseArgs(2, hid, demo), ArgsResult::Demo);
-  EXPECT_TRUE(demo.folder.empty());
-  EXPECT_EQ(ParseArgs(2, drive, demo), ArgsResult::Demo);
-  EXPECT_EQ(demo.kind, DemoKind::Drive);
-  for (const char* bad : {"--demo=drive:", "--demo=hid:", "--demo=hidraw", "--demo", "-v",
-                          "--demo=drivex"}) {
-    const char* args[] = {"thlogger-config", bad};
-    EXPECT_EQ(ParseArgs(2, args, demo), ArgsResult::Invalid) << bad;
-  }
-  const char* two[] = {"thlogger-config", "--demo=drive", "--demo=drive"};
-  EXPECT_EQ(ParseArgs(3, two, demo), ArgsResult::Invalid);
-  const char* old[] = {"thlogger-config", "--demo=old-hid:/tmp/h"};
-  EXPECT_EQ(ParseArgs(2, old, demo), ArgsResult::Demo);
-  EXPECT_TRUE(demo.oldFirmware && demo.kind == DemoKind::Hid && demo.folder == "/tmp/h");
-  EXPECT_EQ(ParseArgs(2, drive, demo), ArgsResult::Demo);
-  EXPECT_FALSE(demo.oldFirmware);
-  const char* help[] = {"thlogger-config", "--help"};
-  EXPECT_EQ(ParseArgs(2, help, demo), ArgsResult::Help);
-  help[1] = "--version";
-  EXPECT_EQ(ParseArgs(2, help, demo), ArgsResult::Version);
-  const char* helpAndMore[] = {"thlogger-config", "--help", "--demo=drive"};
-  EXPECT_EQ(ParseArgs(3, helpAndMore, demo), ArgsResult::Invalid);
-}
-
 // What a person put in the demo's folder reaches the tool's real poll pass
 // as it is, so the tool's own messages show, and stays after the run.
 TEST(DemoOption, DriveDemoLeavesAFoundImageForTheToolAsItIs) {

@@ -3,9 +3,7 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <memory>
-#include <sstream>
 
 #include <nlohmann/json.hpp>
 
@@ -23,31 +21,6 @@
 #include "formats/config_block.h"
 
 namespace {
-
-constexpr std::size_t kLongestProfile = 64 * 1024;
-
-// The profile file's text; nullopt, with the reason in `error`, when it
-// cannot be read.
-std::optional<std::string> ReadProfileFile(const std::string& path, std::string& error) {
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(path, ec)) {
-    error = "Profile: cannot read " + path + ": not a file";
-    return std::nullopt;
-  }
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  if (!in && !in.eof()) {
-    error = "Profile: cannot read " + path;
-    return std::nullopt;
-  }
-  std::string content = text.str();
-  if (content.size() > kLongestProfile) {
-    error = "Profile: " + path + " is too long for a profile";
-    return std::nullopt;
-  }
-  return content;
-}
 
 std::string FirmwareText(uint16_t version) {
   char text[8];

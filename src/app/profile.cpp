@@ -1,7 +1,13 @@
 #include "app/profile.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <array>
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <cstdio>
 #include <set>
 #include <vector>
@@ -443,4 +449,62 @@ ProfileLoad LoadProfile(ToolState& state, std::string_view json) {
   result.ok = true;
   result.startTime = values.startTime;
   return result;
+}
+
+namespace {
+
+constexpr std::size_t kLongestProfileFile = 64 * 1024;
+
+}  // namespace
+
+std::optional<std::string> ReadProfileFile(const std::string& path, std::string& error) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  struct stat info {};
+  if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
+      static_cast<std::size_t>(info.st_size) > kLongestProfileFile) {
+    const bool opened = fd >= 0;
+    error = "Profile: cannot read " + path + ": " +
+            (!opened ? std::strerror(errno) : "not a profile file");
+    if (opened) ::close(fd);
+    return std::nullopt;
+  }
+  std::string text(static_cast<std::size_t>(info.st_size), '\0');
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = ::read(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  ::close(fd);
+  text.resize(done);
+  return text;
+}
+
+bool WriteProfileFile(const std::string& path, std::string_view text, std::string& error) {
+  const std::string scratch = path + ".part";
+  const int fd = ::open(scratch.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    error = "Profile: cannot write " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  int failure = 0;
+  for (std::size_t done = 0; done < text.size();) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      failure = n < 0 ? errno : ENOSPC;
+      break;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  if (failure == 0 && ::fsync(fd) != 0) failure = errno;
+  if (::close(fd) != 0 && failure == 0) failure = errno;
+  if (failure == 0 && ::rename(scratch.c_str(), path.c_str()) != 0) failure = errno;
+  if (failure != 0) {
+    ::unlink(scratch.c_str());
+    error = "Profile: cannot write " + path + ": " + std::strerror(failure);
+    return false;
+  }
+  return true;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -36,3 +37,10 @@ struct ProfileLoad {
 // and re-selects the time zone. What depends on the logger (channels, unit
 // support, a sensor range read later) is left to validation at Configure.
 ProfileLoad LoadProfile(ToolState& state, std::string_view json);
+
+// The text of a profile file; nullopt, with the message naming the file in
+// `error`, when it cannot be read or is no profile-sized regular file.
+std::optional<std::string> ReadProfileFile(const std::string& path, std::string& error);
+// Writes a profile file whole: into a scratch file beside it, flushed, then
+// renamed over it, so an earlier profile is never left half overwritten.
+bool WriteProfileFile(const std::string& path, std::string_view text, std::string& error);

@@ -17,12 +17,14 @@
 #include <QScrollBar>
 #include <QCoreApplication>
 #include <QEvent>
+#include <QFileDialog>
 #include <utility>
 
 #include "core/control_ids.h"
 #include "app/form_template.h"
 #include "app/hid_link.h"
 #include "app/poll_pass.h"
+#include "app/profile.h"
 #include "hid/receive_thread.h"
 #include "settings/clock.h"
 #include "ui/about_dialog.h"
@@ -35,6 +37,8 @@ const QEvent::Type kCarriedWrites = static_cast<QEvent::Type>(QEvent::User + 2);
 
 constexpr const char* kTitle = " Temperature & Humidity Datalogger Configuration Tool V3.35";
 constexpr const char* kAboutItem = "关于 FW(&A)...";
+constexpr const char* kSaveProfileItem = "Save settings as profile…";
+constexpr const char* kLoadProfileItem = "Load profile…";
 
 // A task-bar window with a title, system menu, minimise and close buttons,
 // and no maximise button (its size is fixed anyway).
@@ -345,7 +349,47 @@ void CUSBDlg::keyPressEvent(QKeyEvent* event) {
 void CUSBDlg::contextMenuEvent(QContextMenuEvent* event) {
   QMenu menu(this);
   QAction* about = menu.addAction(QString::fromUtf8(kAboutItem));
-  if (menu.exec(event->globalPos()) == about) showAbout();
+  menu.addSeparator();
+  QAction* save = menu.addAction(QString::fromUtf8(kSaveProfileItem));
+  QAction* load = menu.addAction(QString::fromUtf8(kLoadProfileItem));
+  QAction* chosen = menu.exec(event->globalPos());
+  const QString filter = QStringLiteral("Profiles (*.json);;All files (*)");
+  if (chosen == save) {
+    QString path = QFileDialog::getSaveFileName(this, save->text(), QString(), filter);
+    if (path.isEmpty()) return;
+    if (!path.contains(QLatin1Char('.'))) path += QStringLiteral(".json");
+    saveProfileTo(path.toStdString());
+  } else if (chosen == load) {
+    const QString path = QFileDialog::getOpenFileName(this, load->text(), QString(), filter);
+    if (!path.isEmpty()) loadProfileFrom(path.toStdString());
+  } else if (chosen == about) {
+    showAbout();
+  }
+}
+
+bool CUSBDlg::saveProfileTo(const std::string& path) {
+  std::string error;
+  if (WriteProfileFile(path, SaveProfile(model_), error)) return true;
+  state_.messages().show(error);
+  return false;
+}
+
+// As if the person had typed and picked every value: the next pass serves
+// the change flags, and Configure validates the result like typed input.
+bool CUSBDlg::loadProfileFrom(const std::string& path) {
+  std::string error;
+  const std::optional<std::string> text = ReadProfileFile(path, error);
+  if (!text) {
+    state_.messages().show(error);
+    return false;
+  }
+  const ProfileLoad loaded = LoadProfile(state_, *text);
+  if (!loaded.ok) {
+    state_.messages().show(loaded.message);
+    return false;
+  }
+  model_.setDateTime(ctl::StartPicker, loaded.startTime);
+  return true;
 }
 
 void CUSBDlg::showAbout() {

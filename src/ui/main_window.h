@@ -4,6 +4,7 @@
 #include <QTimer>
 #include <map>
 #include <memory>
+#include <string>
 
 #include "app/form_model.h"
 #include "core/state.h"
@@ -28,6 +29,12 @@ class CUSBDlg : public QDialog, private FormView {
   ~CUSBDlg() override;
 
   FormModel& form() { return model_; }
+
+  // The context menu's profile commands, past their file dialogs. False,
+  // with the reason in a message box, when the file or the profile fails;
+  // a profile the form cannot take changes nothing.
+  bool saveProfileTo(const std::string& path);
+  bool loadProfileFrom(const std::string& path);
 
   void done(int result) override;
 

@@ -81,14 +81,14 @@ int RunCommandWithoutWindow(const CommandLine& line) {
   // A profile the form cannot take is said before any logger is waited for:
   // loaded into a scratch form that nobody sees.
   if (line.command == Command::Apply) {
-    ToolState scratch;
+    auto scratch = std::make_unique<ToolState>();  // large: not on the stack
     ConsoleMessages quiet(nullptr);
-    FormModel scratchForm(scratch);
-    scratch.ports.form = &scratchForm;
-    scratch.ports.messages = &quiet;
-    scratch.ports.clock = state->ports.clock;
-    InitialiseForm(scratch);
-    const ProfileLoad checked = LoadProfile(scratch, profileText);
+    FormModel scratchForm(*scratch);
+    scratch->ports.form = &scratchForm;
+    scratch->ports.messages = &quiet;
+    scratch->ports.clock = state->ports.clock;
+    InitialiseForm(*scratch);
+    const ProfileLoad checked = LoadProfile(*scratch, profileText);
     if (!checked.ok) {
       console.show(checked.message);
       return exit_status::ProfileInvalid;

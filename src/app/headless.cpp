@@ -247,7 +247,7 @@ int HeadlessRun::read(bool json, std::optional<int> timeoutSeconds) {
     console_.line("no logger came within " + std::to_string(*timeoutSeconds) + " s");
     return exit_status::NoLogger;
   }
-  if (wait == Wait::Stopped) return exit_status::LoggerFailed;
+  if (wait == Wait::Stopped) return exit_status::NoLogger;  // stopped before one came
   const FormPort& form = state_.form();
   if (json && hooks_.describeJson) {
     std::fputs(hooks_.describeJson(state_).c_str(), stdout);

@@ -25,7 +25,8 @@ namespace {
 
 // The profile the tests apply: the start form with a name and an interval typed in.
 std::string TestProfile() {
-  ToolState state;
+  auto owned = std::make_unique<ToolState>();
+  ToolState& state = *owned;
   FormModel form(state);
   MemoryClock clock;
   state.ports.form = &form;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <memory>
 #include <string>
 
 #include "app/poll_pass.h"
@@ -46,7 +47,8 @@ TEST_F(WindowTest, AProfileCarriesTheFormToAFreshWindow) {
   RunPollPass(*state);
   ASSERT_TRUE(window->saveProfileTo(dir.file("room.json")));
 
-  ToolState freshState;
+  auto freshOwned = std::make_unique<ToolState>();
+  ToolState& freshState = *freshOwned;
   freshState.ports.messages = &messages;
   freshState.ports.clock = &clock;
   freshState.virtualLoggersOnly = true;

@@ -12,32 +12,32 @@
 #include <string_view>
 
 #include "app/form_events.h"
+#include "app/form_model.h"
 #include "app/poll_pass.h"
 #include "app/profile.h"
 #include "fuzz_support.h"
 
 namespace {
 
-// The window's edit boxes notify on every program write, as typing does.
-class NotifyingForm : public MemoryForm {
- public:
-  ToolState* state = nullptr;
-  void setText(int id, std::string_view t) override {
-    MemoryForm::setText(id, t);
-    if (state != nullptr) OnFormEvent(*state, id, FormEvent::TextChanged);
-  }
+// Counts what the form changes, as a window mirroring it would see.
+struct ChangeCounter : FormView {
+  int changes = 0;
+  void controlChanged(int) override { ++changes; }
+  void focus(int, bool) override {}
+  void refresh(int) override {}
 };
 
+// A started tool on the form model the window and the commands use.
 struct Tool {
   TestTool tool;
-  NotifyingForm form;
+  FormModel form{*tool.state};
+  ChangeCounter view;
   Tool() {
-    form.controls = tool.form.controls;
-    form.state = tool.state.get();
     tool.s().ports.form = &form;
+    form.setView(&view);
     InitialiseForm(tool.s());
     RunPollPass(tool.s());
-    form.at(ctl::StartPicker).dateTime = {2024, 1, 1, 0, 0, 0};
+    form.setDateTime(ctl::StartPicker, {2024, 1, 1, 0, 0, 0});
   }
   ToolState& s() { return tool.s(); }
 
@@ -46,16 +46,16 @@ struct Tool {
   std::string Load(std::string_view text) {
     const std::string before = SaveProfile(form);
     const uint32_t flags = s().poll.changeFlags;
-    form.textWrites.clear();
+    view.changes = 0;
     const ProfileLoad load = LoadProfile(s(), text);
     if (!load.ok) {
       Require(load.message.rfind("Profile: ", 0) == 0, "a refusal names the profile");
       Require(SaveProfile(form) == before, "a refused profile leaves the form alone");
-      Require(form.textWrites.empty() && s().poll.changeFlags == flags,
+      Require(view.changes == 0 && s().poll.changeFlags == flags,
               "a refused profile writes nothing and raises nothing");
       return {};
     }
-    form.at(ctl::StartPicker).dateTime = load.startTime;
+    form.setDateTime(ctl::StartPicker, load.startTime);
     RunPollPass(s());
     return SaveProfile(form);
   }

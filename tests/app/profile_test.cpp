@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/form_events.h"
+#include "app/form_model.h"
 #include "app/poll_pass.h"
 #include "formats/config_block.h"
 #include "settings/validation.h"
@@ -14,24 +15,23 @@
 
 namespace {
 
-// The window's edit boxes notify on every program write, as typing does.
-class NotifyingForm : public MemoryForm {
- public:
-  ToolState* state = nullptr;
-  void setText(int id, std::string_view t) override {
-    MemoryForm::setText(id, t);
-    if (state != nullptr) OnFormEvent(*state, id, FormEvent::TextChanged);
-  }
+// Counts what the form changes, as a window mirroring it would see.
+struct ChangeCounter : FormView {
+  int changes = 0;
+  void controlChanged(int) override { ++changes; }
+  void focus(int, bool) override {}
+  void refresh(int) override {}
 };
 
-// A started tool (initialised form, first pass run) on a notifying form.
+// A started tool (initialised form, first pass run) on the form model the
+// window and the commands use.
 struct Tool {
   TestTool tool;
-  NotifyingForm form;
+  FormModel form{*tool.state};
+  ChangeCounter view;
   Tool() {
-    form.controls = tool.form.controls;
-    form.state = tool.state.get();
     tool.s().ports.form = &form;
+    form.setView(&view);
     InitialiseForm(tool.s());
     RunPollPass(tool.s());
   }
@@ -91,7 +91,7 @@ std::string SavedProfile(Tool& a) {
   a.Type(ctl::PdfPassword, "ab12");
   a.form.setEnabled(ctl::StartOnTime, true);
   a.Click(ctl::StartOnTime);
-  a.form.at(ctl::StartPicker).dateTime = {2025, 2, 28, 23, 45, 0};
+  a.form.setDateTime(ctl::StartPicker, {2025, 2, 28, 23, 45, 0});
   a.Type(ctl::DeviceId, "A0001");
   RunPollPass(a.s());
   return SaveProfile(a.form);
@@ -110,7 +110,7 @@ TEST(Profile, RoundTripGivesTheSameBlock) {
   Tool b;
   const ProfileLoad load = LoadProfile(b.s(), profile);
   ASSERT_TRUE(load.ok) << load.message;
-  b.form.at(ctl::StartPicker).dateTime = load.startTime;
+  b.form.setDateTime(ctl::StartPicker, load.startTime);
   RunPollPass(b.s());
   EXPECT_EQ(SaveProfile(b.form), profile);
   EXPECT_EQ(b.form.text(ctl::LowTempAlarm), "33.0");
@@ -167,7 +167,7 @@ TEST(Profile, BadProfileChangesNothing) {
   };
   for (const Case& c : cases) {
     Tool b;
-    b.form.textWrites.clear();
+    b.view.changes = 0;
     const std::string before = SaveProfile(b.form);
     const uint32_t flags = b.s().poll.changeFlags;
     const ProfileLoad load = LoadProfile(b.s(), c.doc);
@@ -175,7 +175,7 @@ TEST(Profile, BadProfileChangesNothing) {
     EXPECT_NE(load.message.find(c.says), std::string::npos) << load.message;
     EXPECT_EQ(load.message.rfind("Profile: ", 0), 0u) << load.message;
     EXPECT_EQ(SaveProfile(b.form), before) << c.says;
-    EXPECT_TRUE(b.form.textWrites.empty()) << c.says;
+    EXPECT_EQ(b.view.changes, 0) << c.says;
     EXPECT_EQ(b.s().poll.changeFlags, flags) << c.says;
   }
 }

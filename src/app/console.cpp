@@ -6,8 +6,8 @@
 
 #include <cerrno>
 
-void ConsoleMessages::show(std::string_view text, MessageIcon) {
-  {
+void ConsoleMessages::show(std::string_view text, MessageIcon icon) {
+  if (icon == MessageIcon::Warning) {
     std::lock_guard<std::mutex> lock(mutex_);
     ++shown_;
     last_ = std::string(text);

@@ -19,7 +19,8 @@ class ConsoleMessages : public MessagePort {
   // A line of progress or a summary, kept apart from other threads' lines.
   void line(std::string_view text);
 
-  // Messages shown so far, and the last one: a command tells a failure by them.
+  // Warnings shown so far, and the last one: a command tells a failure by
+  // them. A box without the warning icon (a disk being mounted) is news only.
   std::size_t shown() const;
   std::string last() const;
 

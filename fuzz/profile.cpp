@@ -16,16 +16,9 @@
 #include "app/poll_pass.h"
 #include "app/profile.h"
 #include "fuzz_support.h"
+#include "support/change_counter.h"
 
 namespace {
-
-// Counts what the form changes, as a window mirroring it would see.
-struct ChangeCounter : FormView {
-  int changes = 0;
-  void controlChanged(int) override { ++changes; }
-  void focus(int, bool) override {}
-  void refresh(int) override {}
-};
 
 // A started tool on the form model the window and the commands use.
 struct Tool {

@@ -11,17 +11,10 @@
 #include "app/poll_pass.h"
 #include "formats/config_block.h"
 #include "settings/validation.h"
+#include "support/change_counter.h"
 #include "support/test_tool.h"
 
 namespace {
-
-// Counts what the form changes, as a window mirroring it would see.
-struct ChangeCounter : FormView {
-  int changes = 0;
-  void controlChanged(int) override { ++changes; }
-  void focus(int, bool) override {}
-  void refresh(int) override {}
-};
 
 // A started tool (initialised form, first pass run) on the form model the
 // window and the commands use.

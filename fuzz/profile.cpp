@@ -16,23 +16,13 @@
 #include "app/poll_pass.h"
 #include "app/profile.h"
 #include "fuzz_support.h"
-#include "support/change_counter.h"
+#include "support/model_tool.h"
 
 namespace {
 
-// A started tool on the form model the window and the commands use.
-struct Tool {
-  TestTool tool;
-  FormModel form{*tool.state};
-  ChangeCounter view;
-  Tool() {
-    tool.s().ports.form = &form;
-    form.setView(&view);
-    InitialiseForm(tool.s());
-    RunPollPass(tool.s());
-    form.setDateTime(ctl::StartPicker, {2024, 1, 1, 0, 0, 0});
-  }
-  ToolState& s() { return tool.s(); }
+// A started tool on the form model, its picker at a date a profile can hold.
+struct Tool : ModelTool {
+  Tool() { form.setDateTime(ctl::StartPicker, {2024, 1, 1, 0, 0, 0}); }
 
   // Loads and runs the pass the caller must run; the saved form, or empty
   // when the profile was refused.

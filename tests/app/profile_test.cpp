@@ -11,24 +11,12 @@
 #include "app/poll_pass.h"
 #include "formats/config_block.h"
 #include "settings/validation.h"
-#include "support/change_counter.h"
+#include "support/model_tool.h"
 #include "support/test_tool.h"
 
 namespace {
 
-// A started tool (initialised form, first pass run) on the form model the
-// window and the commands use.
-struct Tool {
-  TestTool tool;
-  FormModel form{*tool.state};
-  ChangeCounter view;
-  Tool() {
-    tool.s().ports.form = &form;
-    form.setView(&view);
-    InitialiseForm(tool.s());
-    RunPollPass(tool.s());
-  }
-  ToolState& s() { return tool.s(); }
+struct Tool : ModelTool {
   void Type(int id, const std::string& text) { form.setText(id, text); }
   void Choose(int id, int index) {
     form.setSelection(id, index);
